@@ -1,0 +1,99 @@
+// What the portable code needs from a platform backend, and what the frame loop calls in the application.
+// Exactly one backend is linked into each program: the SDL2 one for the tracker (platform_sdl.cpp), the
+// headless one for tests (tests/support/). No native type appears here.
+#pragma once
+#include <cstdint>
+
+struct g_display_info;
+
+// Key indices of the polled key table.
+enum : int32_t {
+    KEY_LEFT = 1,
+    KEY_RIGHT = 2,
+    KEY_UP = 3,
+    KEY_DOWN = 4,
+    KEY_DELETE = 5,
+    KEY_RETURN = 13,
+    KEY_SPACE = 32,
+    KEY_SHIFT = 245,
+    KEY_CTRL = 246,
+    KEY_F9 = 247,
+    KEY_F8 = 248,
+    KEY_F7 = 249,
+    KEY_F6 = 250,
+    KEY_F5 = 251,
+    KEY_F4 = 252,
+    KEY_F3 = 253,
+    KEY_F2 = 254,
+    KEY_F1 = 255,
+};
+
+// Windows virtual-key codes that the backends translate native keys into (see os_key_from_vk).
+enum : int32_t {
+    VK_BACK = 8,
+    VK_TAB = 9,
+    VK_RETURN = 13,
+    VK_SHIFT = 16,
+    VK_CONTROL = 17,
+    VK_ESCAPE = 27,
+    VK_SPACE = 32,
+    VK_LEFT = 37,
+    VK_UP = 38,
+    VK_RIGHT = 39,
+    VK_DOWN = 40,
+    VK_DELETE = 46,
+    VK_NUMPAD0 = 96,
+    VK_F1 = 112,
+    VK_F12 = 123,
+};
+
+// ---- Input state (platform.cpp), written by the backend's event handling, read by the application.
+extern uint16_t os_keys[256]; // per key index: 0 up, 1 in the first step after a press, then counting 1..254
+extern uint8_t os_keys_held;  // key indices currently recorded as held
+extern int32_t os_last_key;   // key index of the most recent new press; the application clears it
+extern int32_t os_mouse_x;    // pointer x in window pixels
+extern int32_t os_mouse_y;    // pointer y in window pixels
+extern int32_t os_mouse_down; // 1 while the left button is down
+
+// ---- Frame loop state (platform.cpp), main thread only.
+extern int32_t os_running;    // the run loop continues while this is 1
+extern int32_t os_frames;     // -1 before start-up, then steps since the last FPS line
+extern uint16_t os_step_ms;   // length of a step in ms; the application sets 25
+extern uint32_t os_clock;     // ms accumulated from 16-bit clock deltas
+extern uint32_t os_next_step; // os_clock value at which the next step is due
+extern uint32_t os_next_fps;  // os_clock value at which the next FPS line is due
+extern uint16_t os_time_now;  // low 16 bits of os_time_ms at the start of this tick
+extern uint16_t os_time_prev; // the previous tick's os_time_now
+
+// Portable spine (platform.cpp, os_clock.cpp).
+int32_t os_time_ms();
+void os_tick();
+void os_run();
+int32_t os_set_key(int32_t index, int32_t down);
+int32_t os_key_from_vk(int32_t vk); // virtual-key code -> key index before the fold of 97..122
+
+// Application hooks, reached by the frame loop in this order within a step.
+void app_init();
+void app_update();
+void app_draw_interface();
+void app_draw_pattern_view();
+int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
+void app_shutdown();
+
+// ---- Provided by the backend.
+int64_t os_counter();      // monotonic counter
+int64_t os_counter_freq(); // counts per second, 0 when no counter exists
+void os_sleep_1ms();
+int os_poll_event(); // takes and handles at most one pending event; returns 1 when it was the quit event
+
+int32_t os_init_window(g_display_info* display); // window with a 900 x 520 client area; 1 when ready
+void os_create_dib(int32_t width, int32_t height);
+void os_destroy_dib();
+void os_release_window();                       // drops the window's drawing context at display shut-down
+void os_present(int32_t width, int32_t height); // copies the frame rectangle of g_composite to the window
+
+enum { OS_FILE_MODULE = 1, OS_FILE_HEADER = 2 };
+// Modal file dialogs starting in the program's directory; 1 and the chosen path when a file was chosen.
+int os_open_dialog(char* path, int32_t capacity);
+int os_save_dialog(char* path, int32_t capacity, int* file_type);
+void os_message_box(const char* text, const char* caption);

@@ -1,0 +1,30 @@
+// Tracked allocator, diagnostic log, assertion macro and bounded string length.
+// The lowest layer of the engine: every other module allocates and logs through it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+extern int32_t os_alloc_count;  // live tracked blocks; main thread only
+extern uint8_t os_alloc_serial; // serial stamped into the next block, wraps 255 -> 0
+
+// Optional copy of every log line, for tests that inspect the log (null: stdout only).
+extern void (*os_log_sink)(const char* line);
+
+// Zeroed block of at least `size` bytes; stops the program if the system has no memory.
+void* os_alloc(int32_t size);
+
+// Frees the block that *var points to and clears *var (called as os_free(&owner_field)).
+void os_free_block(void** var);
+template <class T> inline void os_free(T** var) { os_free_block(reinterpret_cast<void**>(var)); }
+inline void os_free(std::nullptr_t) { os_free_block(nullptr); }
+
+void os_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Logs the failed condition's source file and line, then carries on.
+#define OS_ASSERT(cond)                                                                                                \
+    do {                                                                                                               \
+        if (!(cond)) os_log("assert:%s %d\n", __FILE__, __LINE__);                                                     \
+    } while (0)
+
+// Length of a NUL-terminated text, counted up to 1024 characters.
+int32_t os_strlen(const char* text);

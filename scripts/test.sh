@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build (unit, reference and end-to-end tests), the same suites under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the audio stress test under ThreadSanitizer, and the fuzzer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${QUAVLO_JOBS:-2}
+
+scripts/setup.sh
+
+echo "== plain build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVLO_SANITIZE=ON -DQUAVLO_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j"$jobs" -LE 'e2e|slow')
+
+echo "== ThreadSanitizer (audio thread stress)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVLO_TSAN=ON -DQUAVLO_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs"
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan --no-tests=ignore)
+
+if [ -x tests/fuzz/run.sh ]; then
+  echo "== fuzzing"
+  tests/fuzz/run.sh "$root"
+fi
+echo "== all tests passed"

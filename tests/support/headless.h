@@ -1,0 +1,42 @@
+// Headless platform for tests: a scripted clock, a queue of input events, a 900 x 520 pixel buffer standing in
+// for the window, and scripted answers for the file dialogs and the message box.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+extern int64_t hl_counter;      // the performance counter's value
+extern int64_t hl_counter_freq; // counts per second; 0 simulates a machine without a counter
+extern bool hl_sleep_advances;  // os_sleep_1ms moves the clock on by 1 ms
+extern int32_t hl_sleeps;       // os_sleep_1ms calls so far
+
+extern uint32_t hl_window[900 * 520]; // the window's client area as presented
+extern bool hl_window_open;           // os_init_window succeeded and the window exists
+extern bool hl_window_fail;           // make the next os_init_window fail
+extern int32_t hl_presents;           // os_present calls that copied something
+extern int32_t hl_present_x0, hl_present_y0, hl_present_x1, hl_present_y1; // last presented rectangle
+
+extern std::string hl_open_answer;                      // path the open dialog returns, empty = cancelled
+extern std::string hl_save_answer;                      // path the save dialog returns, empty = cancelled
+extern int hl_save_type;                                // file type the save dialog returns
+extern int32_t hl_dialogs;                              // dialogs shown
+extern int32_t hl_message_boxes;                        // message boxes shown
+extern std::string hl_message_text, hl_message_caption; // the last message box
+extern std::function<void()> hl_on_modal;               // called while a dialog or message box is open
+
+// Moves the scripted clock to ms milliseconds after its zero.
+void hl_set_time_ms(int64_t ms);
+void hl_advance_ms(int64_t ms);
+
+// Queues input for os_poll_event, which takes one per call.
+void hl_push_key(int32_t vk, bool down); // a key by its virtual-key code
+void hl_push_mouse_move(int32_t x, int32_t y);
+void hl_push_mouse_button(bool down);
+void hl_push_quit();
+void hl_push_call(std::function<void()> fn); // runs fn when taken, as an event
+int32_t hl_pending_events();
+
+// Back to the state of a freshly started process: clock, events, window, dialogs and input state.
+void hl_reset();
+// Also puts the frame loop back to "not started" (links the loop, which needs the application hooks).
+void hl_reset_loop();
