@@ -1,0 +1,209 @@
+// The song player: walks a song's rows in song mode (along the order list) or pattern mode (one pattern looping)
+// and drives the voices. snd_tick runs on the audio thread once per returned block; play and stop come from the
+// main thread. Both hold audio_lock, which also guards the song tables the main thread edits.
+#include "os_tools.h"
+#include "sound.h"
+
+std::recursive_mutex audio_lock; // guards songs, voices, player slots and the capture file between the two threads
+int32_t audio_blocks;            // blocks filled since start: the player's clock; audio thread, under audio_lock
+snd_song* snd_players[2];        // songs in the two player slots, null when empty
+uint8_t snd_song_mode = 1;       // 1 song mode, 0 pattern mode
+int32_t snd_arp_period;          // arpeggio step length in output samples
+
+void snd_play_song(snd_song* song) {
+    OS_ASSERT(song != nullptr);
+    if (!song) return;
+    if (snd_players[0]) snd_stop_song(snd_players[0]);
+    snd_reset_voices(0);
+    song->row = 0;
+    song->state = 1;
+    song->speed = 2;
+    song->row_time = audio_blocks;
+    song->next_row = -1;
+    snd_song_mode = 1;
+    snd_players[0] = song;
+}
+
+void snd_play_pattern(snd_song* song) {
+    OS_ASSERT(song != nullptr);
+    if (!song) return;
+    snd_reset_voices(0);
+    song->state = 1;
+    song->speed = 2;
+    song->row_time = audio_blocks;
+    song->next_row = -1;
+    snd_song_mode = 0;
+    snd_players[0] = song;
+}
+
+void snd_stop_song(snd_song* song) {
+    OS_ASSERT(song != nullptr);
+    if (!song) return;
+    const int32_t saved_slot = snd_slot;
+    int32_t found = -1;
+    if (snd_players[0] == song) {
+        found = 0;
+        snd_slot = 0;
+    } else if (snd_players[1] == song) {
+        found = 1;
+        snd_slot = 1;
+    }
+    song->state = 0;
+    // Every channel stays pinned to the pattern that was current at the stop, until the next start.
+    const snd_song* holder = snd_players[snd_slot & 1];
+    for (snd_voice& v : snd_voices[snd_slot & 1]) {
+        v.active = 0;
+        if (holder) v.channel_pattern = holder->pattern;
+    }
+    snd_slot = saved_slot;
+    if (found >= 0) snd_players[found] = nullptr;
+}
+
+// The pattern a channel pin names, or null when there is no pin or it no longer names a pattern.
+static snd_pattern* snd_pinned_pattern(const snd_song* song, int32_t channel_pattern) {
+    if (channel_pattern < 0 || channel_pattern >= song->pattern_count) return nullptr;
+    return song->patterns[channel_pattern];
+}
+
+// The order position after pos, back to 0 at the end of the list.
+static int32_t snd_next_position(const snd_song* song, int32_t pos) {
+    const int32_t next = pos + 1;
+    return next >= song->order_len ? 0 : next;
+}
+
+bool snd_tick(snd_song* song, int32_t slot) {
+    const int32_t saved_slot = snd_slot;
+    OS_ASSERT(song != nullptr && slot >= 0 && slot < 2);
+    if (!song || slot < 0 || slot >= 2) return false;
+    snd_slot = slot;
+    if (audio_blocks < song->row_time + song->speed || song->state == 0) {
+        snd_slot = saved_slot;
+        return false;
+    }
+    snd_voice* bank = snd_voices[slot];
+    song->row_time += song->speed;
+    if (song->state == 2) {
+        song->row++;
+    } else if (song->state == 1) {
+        song->state = 2;
+        for (int32_t c = 0; c < SND_CHANNELS; c++) {
+            bank[c].target_volume = 1.0f;
+            snd_set_effect(c, 0, 0);
+        }
+        snd_arp_period = 551;
+        song->speed = 2;
+    }
+    if (song->next_row >= 0) {
+        song->row = song->next_row;
+        song->next_row = -1;
+    }
+    if (song->row >= SND_ROWS || song->row < 0) {
+        song->row = 0;
+        if (snd_song_mode) {
+            song->order_pos++;
+            if (song->order_pos >= song->order_len) song->order_pos = 0;
+        }
+        for (int32_t c = 0; c < SND_CHANNELS; c++) bank[c].channel_pattern = -1;
+    }
+
+    int32_t new_position = -1;
+    const int32_t row = song->row;
+    for (int32_t c = 0; c < SND_CHANNELS; c++) {
+        snd_voice* v = &bank[c];
+        if (snd_song_mode) {
+            const bool in_list = song->order_pos >= 0 && song->order_pos < song->order_len && song->order;
+            OS_ASSERT(in_list);
+            if (!in_list) continue;
+            const int32_t entry = song->order[song->order_pos];
+            OS_ASSERT(entry < song->pattern_count);
+            // An entry naming no pattern plays nothing; the song's current pattern stays a valid one.
+            if (entry >= song->pattern_count) continue;
+            song->pattern = entry;
+        }
+        const bool have_pattern = song->pattern >= 0 && song->pattern < song->pattern_count && song->patterns;
+        OS_ASSERT(have_pattern && song->patterns[song->pattern] != nullptr);
+        if (!have_pattern || !song->patterns[song->pattern]) continue;
+        snd_pattern* p = song->patterns[song->pattern];
+
+        // Note off, channel pin and speed are read from the song's own pattern, even on a pinned channel.
+        if (*snd_cell_flags(p, c, row) & SND_HAS_EFFECT) {
+            const uint8_t e = *snd_cell_field(p, c, SND_FIELD_EFFECT, row);
+            const uint8_t param = *snd_cell_field(p, c, SND_FIELD_PARAM, row);
+            switch (e & 15) {
+            case 0:
+                v->active = 0;
+                if (snd_players[slot]) v->channel_pattern = snd_players[slot]->pattern;
+                break;
+            case 5:
+                if (param < song->pattern_count) v->channel_pattern = param;
+                break;
+            case 15: {
+                song->speed = param & 15;
+                const int32_t h = (param >> 4) ? (param >> 4) : 1;
+                snd_arp_period = 5510 / h;
+                break;
+            }
+            default:
+                break;
+            }
+        }
+        if (snd_pattern* pinned = snd_pinned_pattern(song, v->channel_pattern)) p = pinned;
+
+        const uint8_t flags = *snd_cell_flags(p, c, row);
+        const uint8_t s = *snd_cell_field(p, c, SND_FIELD_SAMPLE, row);
+        // A cell naming a sample the song does not have plays no note and changes no sample.
+        const bool sample_ok = s < song->sample_count && song->samples && song->samples[s].data;
+        if (flags & (SND_HAS_NOTE | SND_HAS_SAMPLE)) OS_ASSERT(s < song->sample_count);
+        const uint8_t note = *snd_cell_field(p, c, SND_FIELD_NOTE, row);
+        const bool has_note = flags & SND_HAS_NOTE;
+        // A note outside the table (only a loaded module holds one) is not played; its sample still applies.
+        const bool note_valid = (note & 15) <= 11 && (note >> 4) <= 9;
+        if (has_note) OS_ASSERT(note_valid);
+        if (has_note && note_valid) {
+            if (sample_ok) snd_play_note(note & 15, note >> 4, c, &song->samples[s], -1);
+        } else if ((flags & SND_HAS_SAMPLE) && sample_ok) {
+            v->sample = &song->samples[s];
+        }
+        if (flags & SND_HAS_VOLUME) {
+            const uint8_t volume = *snd_cell_field(p, c, SND_FIELD_VOLUME, row);
+            OS_ASSERT(volume * 16 <= 255);
+            v->target_volume = (float)((volume * 16) * 0.003921568859368563);
+        }
+        if (flags & SND_HAS_EFFECT) {
+            const uint8_t e = *snd_cell_field(p, c, SND_FIELD_EFFECT, row);
+            const uint8_t param = *snd_cell_field(p, c, SND_FIELD_PARAM, row);
+            switch (e & 15) {
+            case 8:
+                snd_stop_song(song);
+                break;
+            case 11:
+                song->next_row = param;
+                break;
+            case 13:
+                if (snd_song_mode && param != 255)
+                    new_position = param >= song->order_len ? 0 : param;
+                else
+                    new_position = snd_next_position(song, song->order_pos);
+                song->next_row = 0;
+                break;
+            default:
+                snd_set_effect(c, param, e);
+                break;
+            }
+        }
+    }
+    if (new_position >= 0) song->order_pos = new_position;
+    snd_slot = saved_slot;
+    return true;
+}
+
+snd_pattern* snd_channel_pattern(snd_song* song, int32_t channel) {
+    OS_ASSERT(song != nullptr);
+    OS_ASSERT(channel >= 0 && channel < SND_VOICES);
+    if (!song || channel < 0 || channel >= SND_VOICES) return nullptr;
+    const int32_t pin = snd_voices[snd_slot & 1][channel].channel_pattern;
+    OS_ASSERT(pin < song->pattern_count);
+    if (snd_pattern* pinned = snd_pinned_pattern(song, pin)) return pinned;
+    if (song->pattern < 0 || song->pattern >= song->pattern_count || !song->patterns) return nullptr;
+    return song->patterns[song->pattern];
+}
