@@ -1,0 +1,322 @@
+// The files that carry a song out of the program: the module reader and writer, the C header export and the
+// WAV capture of the playing song. Module and header files are written on the main thread; the capture's
+// append runs inside snd_mix on the audio thread, and wav_file is set and withdrawn under audio_lock.
+// Owns the capture file while a capture runs.
+#include "os_tools.h"
+#include "sound.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+FILE* wav_file;      // open capture, null when none; written by the main thread under audio_lock
+int32_t wav_samples; // samples appended since wav_start; audio thread while capturing, main thread otherwise
+
+static constexpr uint8_t SND_RUN = 0x80;        // item byte that starts a run of empty cells
+static constexpr int32_t SND_CELLS = 256;       // cells of a pattern: 4 channels x 64 rows
+static constexpr int32_t SND_CELL_MAX = 6;      // longest cell item: flag byte and five fields
+static constexpr int32_t SND_ORDER_MAX = 65535; // the order-list length is stored in 16 bits
+// The reader never looks further than the header, the longest order list and 255 patterns of the longest cells.
+static constexpr int32_t SND_MODULE_MAX_BYTES = 4 + SND_ORDER_MAX + SND_MAX_PATTERNS * SND_CELLS * SND_CELL_MAX;
+static constexpr int32_t WAV_HEADER_BYTES = 44;
+// Largest data size the 32-bit signed size fields can describe, so the append stops short of it.
+static constexpr int32_t WAV_MAX_DATA = 0x7FFFFFFF - 36;
+
+// ---- Writing beside the target
+
+// Opens a new temporary file next to target, so that the target is replaced only once the whole file is
+// written; stores its name (from os_alloc) in *temp_path. Null when none can be created.
+static FILE* snd_open_beside(const char* target, char** temp_path) {
+    const int32_t length = (int32_t)strlen(target);
+    char* name = (char*)os_alloc(length + 16);
+    for (int32_t attempt = 0; attempt < 100; attempt++) {
+        snprintf(name, (size_t)length + 16, "%s.%d.part", target, attempt);
+        // "x": never take over a file that is already there (an earlier crash's leftover, say).
+        FILE* file = fopen(name, "wb+x");
+        if (file) {
+            *temp_path = name;
+            return file;
+        }
+        if (errno != EEXIST) break;
+    }
+    os_free(&name);
+    return nullptr;
+}
+
+// Closes the temporary file and, when everything was written, moves it over the target; otherwise removes it
+// and leaves the target as it was. Returns 1 when the target now holds the new file.
+static int32_t snd_finish_beside(FILE* file, char** temp_path, const char* target, bool written) {
+    if (fflush(file) != 0) written = false;
+    if (fclose(file) != 0) written = false;
+    if (written) {
+        std::error_code error;
+        std::filesystem::rename(*temp_path, target, error);
+        if (error) written = false;
+    }
+    if (!written) remove(*temp_path);
+    os_free(temp_path);
+    return written ? 1 : 0;
+}
+
+// ---- Module writer
+
+static bool snd_put(FILE* file, uint8_t byte) { return fputc(byte, file) != EOF; }
+
+// Packs one pattern: runs of empty cells as (0x80, count), every other cell as its flag byte and the fields
+// its bits 0..4 name. The last cell is always written as a cell, so no run spans two patterns.
+static bool snd_pack_pattern(FILE* file, const snd_pattern* pattern) {
+    int32_t run = 0;
+    for (int32_t cell = 0; cell < SND_CELLS; cell++) {
+        const int32_t channel = cell / SND_ROWS;
+        const int32_t row = cell % SND_ROWS;
+        uint8_t flags = pattern->bytes[SND_FLAGS_OFFSET + channel * SND_ROWS + row];
+        // A lone bit 7 cannot be told apart from a run item in the file; it names no field, so the cell is
+        // stored as empty rather than turning the rest of the pattern into garbage.
+        if (flags == SND_RUN) flags = 0;
+        if (flags == 0 && run < 255 && cell != SND_CELLS - 1) {
+            run++;
+            continue;
+        }
+        if (run != 0) {
+            if (!snd_put(file, SND_RUN) || !snd_put(file, (uint8_t)run)) return false;
+            run = 0;
+        }
+        if (!snd_put(file, flags)) return false;
+        for (int32_t field = 0; field < 5; field++) {
+            if (!(flags & (1 << field))) continue;
+            const bool put = snd_put(file, pattern->bytes[(channel * 5 + field) * SND_ROWS + row]);
+            OS_ASSERT(put);
+            if (!put) return false;
+        }
+    }
+    return true;
+}
+
+static bool snd_write_module(FILE* file, const snd_song* song) {
+    const int32_t n = song->order_len;
+    if (!snd_put(file, 'Q') || !snd_put(file, 'V')) return false;
+    if (!snd_put(file, (uint8_t)(n >> 8)) || !snd_put(file, (uint8_t)n)) return false;
+    // A module without order entries could not be played or edited after loading: the save fails.
+    if (n <= 0 || !song->order) return false;
+    if (fwrite(song->order, 1, (size_t)n, file) != (size_t)n) return false;
+    for (int32_t i = 0; i < song->pattern_count; i++) {
+        OS_ASSERT(song->patterns[i] != nullptr);
+        if (!song->patterns[i]) return false;
+        if (!snd_pack_pattern(file, song->patterns[i])) return false;
+    }
+    return true;
+}
+
+int32_t save_module(const char* path, const snd_song* song) {
+    OS_ASSERT(path != nullptr && song != nullptr);
+    if (!path || !song) return 0;
+    OS_ASSERT(song->order_len <= SND_ORDER_MAX);
+    if (song->order_len > SND_ORDER_MAX) return 0;
+    OS_ASSERT(song->pattern_count == 0 || song->patterns != nullptr);
+    if (song->pattern_count != 0 && !song->patterns) return 0;
+    char* temp_path = nullptr;
+    FILE* file = snd_open_beside(path, &temp_path);
+    OS_ASSERT(file != nullptr);
+    if (!file) return 0;
+    const bool written = snd_write_module(file, song);
+    return snd_finish_beside(file, &temp_path, path, written);
+}
+
+// ---- Module reader
+
+snd_song snd_unpack_module(const uint8_t* data, int32_t size) {
+    snd_song song;
+    snd_create_song(&song, 0);
+    // Too short for the header, not a module, or an order list longer than the file: a song with nothing in it.
+    if (!data || size < 4 || data[0] != 'Q' || data[1] != 'V') return song;
+    const int32_t n = data[2] << 8 | data[3];
+    if (n == 0 || n > size - 4) return song;
+    song.order = (uint8_t*)os_alloc(n);
+    memcpy(song.order, data + 4, (size_t)n);
+    song.order_len = n;
+
+    int32_t pos = 4 + n;
+    snd_pattern unpacked;
+    while (pos < size && song.pattern_count < SND_MAX_PATTERNS) {
+        memset(&unpacked, 0, sizeof unpacked);
+        int32_t pending = 0; // empty cells still owed by the last run item
+        bool complete = true;
+        for (int32_t cell = 0; cell < SND_CELLS && complete; cell++) {
+            if (pending > 0) {
+                pending--;
+                continue;
+            }
+            if (pos >= size) {
+                complete = false;
+                break;
+            }
+            const uint8_t item = data[pos++];
+            if (item == SND_RUN) {
+                if (pos >= size) {
+                    complete = false;
+                    break;
+                }
+                // Eight-bit count: 0 stands for 256 cells; a run past the pattern's end is cut there.
+                pending = (uint8_t)(data[pos++] - 1);
+                continue;
+            }
+            const int32_t channel = cell / SND_ROWS;
+            const int32_t row = cell % SND_ROWS;
+            unpacked.bytes[SND_FLAGS_OFFSET + channel * SND_ROWS + row] = item;
+            for (int32_t field = 0; field < 5; field++) {
+                if (!(item & (1 << field))) continue;
+                if (pos >= size) {
+                    complete = false;
+                    break;
+                }
+                unpacked.bytes[(channel * 5 + field) * SND_ROWS + row] = data[pos++];
+            }
+        }
+        if (!complete) break; // the file ends inside this pattern: it is dropped
+        snd_add_pattern(&song);
+        memcpy(song.patterns[song.pattern_count - 1], &unpacked, sizeof unpacked);
+    }
+    return song;
+}
+
+snd_song load_module(const char* path) {
+    snd_song song;
+    memset(&song, 0, sizeof song);
+    OS_ASSERT(path != nullptr);
+    if (!path) return song;
+    FILE* file = fopen(path, "rb");
+    if (!file) return song;
+    long size = -1;
+    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    if (size > 0 && fseek(file, 0, SEEK_SET) == 0) {
+        // Bytes beyond what the reader can ever use are not read; the result is the same without them.
+        const int32_t wanted = size < SND_MODULE_MAX_BYTES ? (int32_t)size : SND_MODULE_MAX_BYTES;
+        uint8_t* buffer = (uint8_t*)os_alloc(wanted);
+        if (fread(buffer, 1, (size_t)wanted, file) == (size_t)wanted) song = snd_unpack_module(buffer, wanted);
+        os_free(&buffer);
+    }
+    fclose(file);
+    return song;
+}
+
+// ---- C header export
+
+static bool snd_write_text(FILE* file, const char* text, int32_t length) {
+    return length >= 0 && fwrite(text, 1, (size_t)length, file) == (size_t)length;
+}
+
+// Writes the header's opening lines; the array name is written whole, whatever its length.
+static bool snd_write_array_start(FILE* file, const char* name) {
+    const int32_t capacity = (int32_t)strlen(name) + 32;
+    char* line = (char*)os_alloc(capacity);
+    const int32_t length = snprintf(line, (size_t)capacity, "const byte %s[]=\n{\n", name);
+    const bool written = snd_write_text(file, line, length);
+    os_free(&line);
+    return written;
+}
+
+int32_t export_c_header(const char* path, const char* name, const snd_song* song) {
+    OS_ASSERT(path != nullptr && name != nullptr && song != nullptr);
+    if (!path || !name || !song) return 0;
+    const int32_t saved = save_module("temp.tmp", song);
+    FILE* module = fopen("temp.tmp", "rb");
+    // The header goes through a file beside the target too, so a failed export leaves an older header intact.
+    char* temp_path = nullptr;
+    FILE* out = saved && module ? snd_open_beside(path, &temp_path) : nullptr;
+    bool written = false;
+    if (saved && module && out && snd_write_array_start(out, name)) {
+        char entry[16];
+        for (int32_t count = 1;; count++) {
+            const int c = fgetc(module);
+            if (c == EOF) {
+                written = snd_write_text(out, "};\n", 3);
+                break;
+            }
+            const int32_t length = snprintf(entry, sizeof entry, count % 20 == 0 ? "0x%02X,\n" : "0x%02X,", c);
+            if (!snd_write_text(out, entry, length)) break;
+        }
+    }
+    int32_t result = 0;
+    if (out) result = snd_finish_beside(out, &temp_path, path, written);
+    if (module) fclose(module);
+    remove("temp.tmp");
+    return result;
+}
+
+// ---- WAV capture
+
+static void wav_put32(uint8_t* at, uint32_t value) {
+    for (int32_t i = 0; i < 4; i++) at[i] = (uint8_t)(value >> (8 * i));
+}
+static void wav_put16(uint8_t* at, uint16_t value) {
+    at[0] = (uint8_t)value;
+    at[1] = (uint8_t)(value >> 8);
+}
+
+int32_t wav_write_header(FILE* file, int32_t data_size) {
+    OS_ASSERT(file != nullptr);
+    OS_ASSERT(data_size >= 0);
+    if (!file || data_size < 0) return 0;
+    uint8_t header[WAV_HEADER_BYTES];
+    memcpy(header + 0, "RIFF", 4);
+    wav_put32(header + 4, (uint32_t)data_size + 36);
+    memcpy(header + 8, "WAVE", 4);
+    memcpy(header + 12, "fmt ", 4);
+    wav_put32(header + 16, 16);
+    wav_put16(header + 20, 1); // PCM
+    wav_put16(header + 22, 1); // mono
+    wav_put32(header + 24, SND_RATE);
+    wav_put32(header + 28, SND_RATE * 2);
+    wav_put16(header + 32, 2);
+    wav_put16(header + 34, 16);
+    memcpy(header + 36, "data", 4);
+    wav_put32(header + 40, (uint32_t)data_size);
+    return fwrite(header, 1, sizeof header, file) == sizeof header ? 1 : 0;
+}
+
+// Ends the capture in `file`: final sizes into the header at the start, then the file is closed.
+static int32_t wav_finish(FILE* file, int32_t samples) {
+    if (fseek(file, 0, SEEK_SET) == 0) wav_write_header(file, samples * 2);
+    return fclose(file);
+}
+
+void wav_start() {
+    FILE* running;
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        running = wav_file;
+        wav_file = nullptr;
+    }
+    OS_ASSERT(running == nullptr);
+    // A capture still running is finished properly before "song.wav" is replaced.
+    if (running) wav_finish(running, wav_samples);
+    wav_samples = 0;
+    FILE* file = fopen("song.wav", "wb+");
+    if (!file) return;
+    wav_write_header(file, 0);
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    wav_file = file;
+}
+
+int32_t wav_stop() {
+    FILE* file;
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        file = wav_file;
+        wav_file = nullptr;
+    }
+    OS_ASSERT(file != nullptr);
+    if (!file) return EOF;
+    return wav_finish(file, wav_samples);
+}
+
+// With audio_lock held (the mixer's caller holds it). Appends one mixed block to the running capture.
+void wav_append(const int16_t* block) {
+    if (!wav_file || !block) return;
+    if (wav_samples > WAV_MAX_DATA / 2 - SND_BLOCK) return; // the header could not count more
+    uint8_t bytes[SND_BLOCK * 2];
+    for (int32_t i = 0; i < SND_BLOCK; i++) wav_put16(bytes + 2 * i, (uint16_t)block[i]);
+    fwrite(bytes, 1, sizeof bytes, wav_file);
+    wav_samples += SND_BLOCK;
+}

@@ -1,0 +1,17 @@
+# The reference songs: quavlo-cli's dump, repack and render of each must match the expected outputs that an
+# independent implementation produced. They live beside the repository; without them the test is skipped.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(TARGET quavlo-cli AND Python3_Interpreter_FOUND)
+  add_test(NAME reference_songs
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/reference/check_reference.py
+                   $<TARGET_FILE:quavlo-cli> ${CMAKE_SOURCE_DIR}/../shared/reference)
+  set_tests_properties(reference_songs PROPERTIES SKIP_RETURN_CODE 77)
+endif()
+
+# The CLI suites run the built quavlo-cli.
+foreach(suite test_cli)
+  if(TARGET ${suite} AND TARGET quavlo-cli)
+    add_dependencies(${suite} quavlo-cli)
+    target_compile_definitions(${suite} PRIVATE QUAVLO_CLI="$<TARGET_FILE:quavlo-cli>")
+  endif()
+endforeach()

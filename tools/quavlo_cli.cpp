@@ -1,0 +1,264 @@
+// quavlo-cli: the tracker's command-line companion. Dumps a module as JSON, repacks it, exports it as a C header
+// and renders it to a WAV file faster than real time with the same player and mixer the tracker plays it with.
+// One thread; the sound engine is prepared as the sound start-up does, but no device is opened and no audio
+// thread runs: the render loop ticks the player and mixes the blocks itself.
+#include "os_platform.h"
+#include "os_tools.h"
+#include "sound.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
+
+static FILE* cli_out;        // the process's real standard output (dump's JSON); stdout carries the engine's log
+static int32_t cli_clock_ms; // what the millisecond clock returns while a module is read
+static bool cli_progress;    // draw a progress bar on stderr (it is a terminal)
+
+static int32_t cli_fixed_clock() { return cli_clock_ms; }
+
+static void cli_error(const std::string& message) { fprintf(stderr, "quavlo-cli: %s\n", message.c_str()); }
+
+// The engine logs every allocation to standard output. Its log goes to stderr with --verbose and is dropped
+// otherwise, so that standard output carries only what the command prints.
+static void cli_route_log(bool verbose) {
+    cli_out = fdopen(dup(STDOUT_FILENO), "w");
+    if (!cli_out) cli_out = stderr;
+    fflush(stdout);
+    const int target = verbose ? STDERR_FILENO : open("/dev/null", O_WRONLY);
+    if (target >= 0) dup2(target, STDOUT_FILENO);
+    if (!verbose && target >= 0) close(target);
+}
+
+// The sound engine as the sound start-up leaves it, without device or audio thread.
+static void cli_prepare_engine() {
+    sound_amplitude = 32767;
+    snd_reset_voices(0);
+    snd_reset_voices(1);
+    for (int32_t bank = 0; bank < 2; bank++)
+        for (int32_t v = 0; v < 4; v++) snd_voices[bank][v].enabled = 1;
+    snd_players[0] = snd_players[1] = nullptr;
+    snd_noise_seed = 55;
+    audio_blocks = 0;
+}
+
+// Reads a module with the noise sample seeded from the fixed clock. On failure prints why and returns false
+// with the song freed.
+static bool cli_load(const std::string& path, snd_song* song) {
+    snd_clock_ms = cli_fixed_clock;
+    errno = 0;
+    *song = load_module(path.c_str());
+    snd_clock_ms = os_time_ms;
+    if (song->sample_count == 0) {
+        cli_error("cannot read '" + path + "': " + (errno ? strerror(errno) : "empty or unreadable file"));
+        return false;
+    }
+    if (!snd_song_usable(song)) {
+        cli_error("'" + path + "' is not a usable module (not a Quavlo module, or its order list is empty)");
+        snd_free_song(song);
+        return false;
+    }
+    return true;
+}
+
+// ---- dump
+
+static int cli_dump(const std::string& in) {
+    snd_song song;
+    if (!cli_load(in, &song)) return CLI_USAGE;
+    fprintf(cli_out, "{\"samples\":%d,\"order\":[", song.sample_count);
+    for (int32_t i = 0; i < song.order_len; i++) fprintf(cli_out, "%s%d", i ? "," : "", song.order[i]);
+    fprintf(cli_out, "],\"patterns\":[");
+    for (int32_t p = 0; p < song.pattern_count; p++) {
+        snd_pattern* pattern = song.patterns[p];
+        fprintf(cli_out, "%s[", p ? "," : "");
+        bool first = true;
+        for (int32_t c = 0; c < SND_CHANNELS; c++) {
+            for (int32_t r = 0; r < SND_ROWS; r++) {
+                const uint8_t flags = *snd_cell_flags(pattern, c, r);
+                if (!flags) continue;
+                fprintf(
+                    cli_out, "%s{\"channel\":%d,\"row\":%d,\"flags\":%d,\"fields\":[%d,%d,%d,%d,%d]}", first ? "" : ",",
+                    c, r, flags, *snd_cell_field(pattern, c, SND_FIELD_NOTE, r),
+                    *snd_cell_field(pattern, c, SND_FIELD_SAMPLE, r), *snd_cell_field(pattern, c, SND_FIELD_VOLUME, r),
+                    *snd_cell_field(pattern, c, SND_FIELD_EFFECT, r), *snd_cell_field(pattern, c, SND_FIELD_PARAM, r));
+                first = false;
+            }
+        }
+        fprintf(cli_out, "]");
+    }
+    fprintf(cli_out, "]}\n");
+    snd_free_song(&song);
+    return fflush(cli_out) == 0 ? CLI_OK : CLI_FAILED;
+}
+
+// ---- repack and header
+
+static int cli_repack(const std::string& in, const std::string& out) {
+    snd_song song;
+    if (!cli_load(in, &song)) return CLI_USAGE;
+    const int32_t saved = save_module(out.c_str(), &song);
+    snd_free_song(&song);
+    if (!saved) {
+        cli_error("could not write '" + out + "'");
+        return CLI_FAILED;
+    }
+    return CLI_OK;
+}
+
+// The array is named after the header's file name, cut before its first dot, as the tracker's SAVE does.
+static std::string cli_array_name(const std::string& path) {
+    const std::string file = std::filesystem::path(path).filename().string();
+    return file.substr(0, file.find('.'));
+}
+
+static int cli_header(const std::string& in, const std::string& out) {
+    snd_song song;
+    if (!cli_load(in, &song)) return CLI_USAGE;
+    const int32_t written = export_c_header(out.c_str(), cli_array_name(out).c_str(), &song);
+    snd_free_song(&song);
+    if (!written) {
+        cli_error("could not write '" + out + "' (or the temporary file temp.tmp in the current directory)");
+        return CLI_FAILED;
+    }
+    return CLI_OK;
+}
+
+// ---- render
+
+struct cli_render_options {
+    int32_t passes = 1;    // stop when the song has come back to its start this many times
+    double seconds = 600;  // stop after this much audio at the latest
+    bool recorder = false; // leave out the blocks the mixer silenced, as the tracker's WAV capture does
+    int64_t clock = 0;     // millisecond clock while the module is read (seeds the noise sample)
+};
+
+static void cli_draw_progress(int32_t blocks, double seconds) {
+    const double done = (double)blocks * SND_BLOCK / SND_RATE;
+    const int32_t width = 30;
+    const int32_t filled = (int32_t)(width * (done / seconds < 1 ? done / seconds : 1));
+    fprintf(stderr, "\rrendering [%.*s%*s] %7.1f s", filled, "##############################", width - filled, "",
+            done);
+}
+
+// Ticks and mixes the song block by block as the audio thread does, writing the blocks to `out`.
+// Returns the number of blocks mixed.
+static int32_t cli_render_blocks(snd_song* song, FILE* out, const cli_render_options& options) {
+    static int16_t block[SND_BLOCK];
+    const double limit = options.seconds * SND_RATE;
+    int32_t passes = 0;
+    bool row_played_before = false;
+    audio_blocks = 0;
+    song->order_pos = 0;
+    snd_play_song(song);
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    wav_samples = 0;
+    // With --recorder the mixer appends exactly what a capture through the WAV button would get.
+    if (options.recorder) wav_file = out;
+    for (;;) {
+        bool played = false;
+        if (snd_players[0] == song) played = snd_tick(song, 0);
+        if (song->state == 0) break; // stopped by its own effect 8
+        if (played) {
+            if (row_played_before && song->row == 0 && song->order_pos == 0 && ++passes >= options.passes) break;
+            row_played_before = true;
+        }
+        snd_mix(block);
+        audio_blocks++;
+        if (!options.recorder) {
+            // A gapless render keeps the silenced blocks too: append through the capture's own writer.
+            wav_file = out;
+            wav_append(block);
+            wav_file = nullptr;
+        }
+        if (cli_progress && audio_blocks % 32 == 0) cli_draw_progress(audio_blocks, options.seconds);
+        if ((double)audio_blocks * SND_BLOCK >= limit) break;
+    }
+    wav_file = nullptr;
+    if (snd_players[0] == song) snd_stop_song(song);
+    if (cli_progress) {
+        cli_draw_progress(audio_blocks, options.seconds);
+        fputc('\n', stderr);
+    }
+    return audio_blocks;
+}
+
+static int cli_render(const std::string& in, const std::string& out, const cli_render_options& options) {
+    cli_clock_ms = (int32_t)(uint32_t)options.clock;
+    snd_song song;
+    if (!cli_load(in, &song)) return CLI_USAGE;
+    snd_repair_song(&song);
+    FILE* file = fopen(out.c_str(), "wb");
+    if (!file) {
+        cli_error("cannot create '" + out + "': " + strerror(errno));
+        snd_free_song(&song);
+        return CLI_FAILED;
+    }
+    bool written = wav_write_header(file, 0) == 1;
+    cli_render_blocks(&song, file, options);
+    snd_free_song(&song);
+    written = written && !ferror(file) && fseek(file, 0, SEEK_SET) == 0 && wav_write_header(file, wav_samples * 2);
+    if (fclose(file) != 0) written = false;
+    if (!written) {
+        cli_error("could not write '" + out + "'");
+        remove(out.c_str());
+        return CLI_FAILED;
+    }
+    return CLI_OK;
+}
+
+int main(int argc, char** argv) {
+    CLI::App app{"Works with QuavloII modules (.qvl) without the tracker's window.", "quavlo-cli"};
+    app.require_subcommand(1);
+    bool verbose = false;
+    app.add_flag("-v,--verbose", verbose, "Show the sound engine's diagnostic log on stderr");
+
+    std::string in, out;
+    auto* dump = app.add_subcommand("dump", "Print a module's order list and filled cells as one JSON object");
+    dump->add_option("IN", in, "Module file to read")->required();
+
+    auto* repack = app.add_subcommand("repack", "Read a module and write it again in canonical packing");
+    repack->add_option("IN", in, "Module file to read")->required();
+    repack->add_option("OUT", out, "Module file to write (replaced only when written completely)")->required();
+
+    auto* header = app.add_subcommand("header", "Export a module as a C header holding a 'const byte' array");
+    header->add_option("IN", in, "Module file to read")->required();
+    header->add_option("OUT", out, "Header file to write; the array is named after it, cut before the first '.'")
+        ->required();
+
+    cli_render_options options;
+    auto* render = app.add_subcommand("render", "Render a module to a 16-bit mono 22050 Hz WAV file");
+    render->add_option("IN", in, "Module file to read")->required();
+    render->add_option("OUT", out, "WAV file to write")->required();
+    render->add_option("--passes", options.passes, "Stop after the song has played through this many times")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000000));
+    render->add_option("--seconds", options.seconds, "Stop after this many seconds of audio at the latest")
+        ->capture_default_str()
+        ->check(CLI::Range(0.001, 48000.0));
+    render->add_flag("--recorder", options.recorder,
+                     "Leave out the blocks in which nothing sounds, exactly as the tracker's WAV button records");
+    render
+        ->add_option("--clock", options.clock,
+                     "Millisecond clock value that seeds the noise sample while the module is read")
+        ->capture_default_str()
+        ->check(CLI::Range((int64_t)0, (int64_t)UINT32_MAX));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) { return app.exit(e) == 0 ? CLI_OK : CLI_USAGE; }
+
+    cli_route_log(verbose);
+    cli_progress = isatty(STDERR_FILENO) != 0;
+    cli_prepare_engine();
+    if (*dump) return cli_dump(in);
+    if (*repack) return cli_repack(in, out);
+    if (*header) return cli_header(in, out);
+    return cli_render(in, out, options);
+}
