@@ -1,0 +1,187 @@
+// Audio output: the ring of blocks queued on the wave-output device, the audio thread, and the start and stop of
+// the sound system. init_sounds and deinit_sounds run on the main thread; audio_thread runs on the audio thread it
+// starts. Owns audio_ring, audio_headers, audio_write_pos, the device handle and the audio thread's message queue.
+#include "audio.h"
+
+#include "audio_device.h"
+#include "os_tools.h"
+#include "sound.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+enum audio_message_kind : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2 };
+struct audio_message {
+    int32_t kind;         // AUDIO_MSG_DONE or AUDIO_MSG_QUIT
+    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE)
+};
+constexpr int32_t AUDIO_QUEUE_SIZE = 32; // more than the headers plus a quit: a post never finds it full
+} // namespace
+
+static bool audio_start_std_thread();
+
+int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; written under audio_lock
+audio_header audio_headers[AUDIO_HEADERS]; // wave headers; filled under audio_lock, released by the audio thread
+int32_t audio_write_pos;                   // next block of audio_ring to fill; under audio_lock
+audio_dev* audio_device;                   // open device or null; main thread (init_sounds, deinit_sounds)
+bool (*audio_start_thread)() = audio_start_std_thread; // starts the audio thread; tests swap it
+
+static std::thread audio_thread_handle;              // the running audio thread; main thread only
+static std::atomic<std::thread::id> audio_thread_id; // the audio thread's id; it clears it as its last act
+static std::mutex audio_queue_mutex;                 // guards the message queue below
+static std::condition_variable audio_queue_signal;   // a message has been posted
+static audio_message audio_queue[AUDIO_QUEUE_SIZE];  // the audio thread's messages, a ring
+static int32_t audio_queue_head;                     // oldest message in audio_queue
+static int32_t audio_queue_count;                    // messages waiting in audio_queue
+
+static void audio_post(int32_t kind, audio_header* header) {
+    std::lock_guard<std::mutex> hold(audio_queue_mutex);
+    OS_ASSERT(audio_queue_count < AUDIO_QUEUE_SIZE);
+    if (audio_queue_count >= AUDIO_QUEUE_SIZE) return;
+    audio_queue[(audio_queue_head + audio_queue_count) % AUDIO_QUEUE_SIZE] = audio_message{kind, header};
+    audio_queue_count++;
+    audio_queue_signal.notify_one();
+}
+
+static audio_message audio_wait_message() {
+    std::unique_lock<std::mutex> hold(audio_queue_mutex);
+    audio_queue_signal.wait(hold, [] { return audio_queue_count > 0; });
+    const audio_message m = audio_queue[audio_queue_head];
+    audio_queue_head = (audio_queue_head + 1) % AUDIO_QUEUE_SIZE;
+    audio_queue_count--;
+    return m;
+}
+
+// Drops messages nobody will take: the blocks a reset hands back after the thread has ended, a quit posted while
+// no thread ran.
+static void audio_clear_messages() {
+    std::lock_guard<std::mutex> hold(audio_queue_mutex);
+    audio_queue_head = 0;
+    audio_queue_count = 0;
+}
+
+// The device's block-done notification; runs on whichever thread the device plays on.
+static void audio_block_done(audio_header* header) { audio_post(AUDIO_MSG_DONE, header); }
+
+static bool audio_start_std_thread() {
+    try {
+        audio_thread_handle = std::thread(audio_thread, nullptr);
+    } catch (const std::system_error&) { return false; }
+    audio_thread_id.store(audio_thread_handle.get_id());
+    return true;
+}
+
+bool audio_thread_running() { return audio_thread_id.load() != std::thread::id(); }
+
+void audio_fill(int32_t count) {
+    OS_ASSERT(count >= 1);
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    // A header is free once the audio thread has taken it back; whichever is found first carries the next block.
+    for (int32_t i = 0; i < AUDIO_HEADERS && count > 0; i++) {
+        audio_header* h = &audio_headers[i];
+        if (h->user != 0) continue;
+        h->recorded = 0;
+        h->flags = 0;
+        h->loops = 0;
+        h->next = nullptr;
+        h->reserved[0] = h->reserved[1] = 0;
+        h->data = &audio_ring[audio_write_pos];
+        h->length = AUDIO_BLOCK_BYTES;
+        h->user = 1;
+        snd_mix(h->data);
+        audio_write_pos += SND_BLOCK;
+        if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;
+        if (audio_device) audio_dev_queue(audio_device, h);
+        count--;
+    }
+}
+
+int32_t audio_thread(void*) {
+    for (;;) {
+        const audio_message m = audio_wait_message();
+        if (m.kind == AUDIO_MSG_QUIT) break;
+        if (m.kind != AUDIO_MSG_DONE) continue;
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        for (int32_t slot = 0; slot < 2; slot++)
+            if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+        audio_fill(1);
+        audio_blocks++;
+        // The returned header stays in use while its replacement is filled, so at most five are in use at once
+        // and a block of the ring is never rewritten while the device may still read it.
+        const bool ours = m.header >= audio_headers && m.header < audio_headers + AUDIO_HEADERS;
+        OS_ASSERT(ours);
+        if (ours) m.header->user = 0;
+    }
+    audio_thread_id.store(std::thread::id());
+    return 0;
+}
+
+void audio_open() {
+    os_log("AUDIO == %s\n", audio_dev_name());
+    // A second open would zero the headers of blocks that are still queued: the running device is kept instead.
+    OS_ASSERT(audio_device == nullptr);
+    if (audio_device) return;
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        memset(audio_headers, 0, sizeof audio_headers);
+        audio_write_pos = 0;
+        audio_blocks = 0;
+    }
+    const audio_format format = {1, 1, (uint32_t)SND_RATE, (uint32_t)SND_RATE * 2, 2, 16};
+    audio_clear_messages();
+    const bool started = audio_start_thread && audio_start_thread();
+    OS_ASSERT(started);
+    if (!started) return;
+    audio_device = audio_dev_open(&format, audio_block_done);
+    OS_ASSERT(audio_device != nullptr);
+    if (!audio_device) return;
+    audio_fill(AUDIO_PRIME_BLOCKS);
+}
+
+void audio_close() {
+    OS_ASSERT(audio_device != nullptr);
+    audio_post(AUDIO_MSG_QUIT, nullptr);
+    while (audio_thread_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (audio_thread_handle.joinable()) audio_thread_handle.join();
+}
+
+void init_sounds() {
+    os_log("init sounds\n");
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        sound_amplitude = 32767;
+    }
+    audio_open();
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    for (int32_t slot = 0; slot < 2; slot++) {
+        snd_reset_voices(slot);
+        for (int32_t v = 0; v < SND_CHANNELS; v++) snd_voices[slot][v].enabled = 1;
+        snd_players[slot] = nullptr;
+    }
+}
+
+void deinit_sounds() {
+    os_log("deinit sounds\n");
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        snd_players[0] = nullptr;
+        snd_players[1] = nullptr;
+    }
+    OS_ASSERT(audio_device != nullptr);
+    audio_close();
+    if (audio_device) {
+        // The reset hands every queued block back; the thread has ended, so nobody refills them.
+        const int32_t reset = audio_dev_reset(audio_device);
+        OS_ASSERT(reset != 0);
+        audio_dev_close(audio_device);
+        audio_device = nullptr;
+    }
+    audio_clear_messages();
+    OS_ASSERT(snd_live_samples == 0);
+}

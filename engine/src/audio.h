@@ -1,0 +1,45 @@
+// Audio output: the ring of sample blocks queued on the wave-output device, the audio thread that ticks the song
+// player and refills the ring for every block the device hands back, and the start and stop of the whole sound
+// system. audio_lock, audio_blocks and snd_players are declared in sound.h.
+#pragma once
+#include "audio_device.h"
+#include "sound.h"
+
+#include <cstdint>
+
+constexpr int32_t AUDIO_RING_BLOCKS = 10;                                   // blocks in audio_ring
+constexpr int32_t AUDIO_RING_SAMPLES = AUDIO_RING_BLOCKS * SND_BLOCK;       // 11020
+constexpr int32_t AUDIO_HEADERS = 10;                                       // wave headers
+constexpr int32_t AUDIO_PRIME_BLOCKS = 4;                                   // blocks kept queued on the device
+constexpr int32_t AUDIO_BLOCK_BYTES = SND_BLOCK * (int32_t)sizeof(int16_t); // 2204
+
+extern int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; a queued block is never rewritten
+extern audio_header audio_headers[AUDIO_HEADERS]; // the headers; user = in-use marker
+extern int32_t audio_write_pos;                   // sample index of the next block of audio_ring to fill
+extern audio_dev* audio_device;                   // the open device, null while none is open
+
+// Starts the audio thread (the default creates a std::thread running audio_thread); false when it could not be
+// started. Tests swap in one that fails.
+extern bool (*audio_start_thread)();
+
+void init_sounds();
+void deinit_sounds();
+void audio_open();
+void audio_close();
+// Mixes and queues up to count blocks into the free headers. Takes audio_lock itself.
+void audio_fill(int32_t count);
+// The audio thread's procedure: waits for block-done and quit messages; returns 0 after quit.
+int32_t audio_thread(void* parameter);
+// True while the audio thread runs (from its start until its last act).
+bool audio_thread_running();
+
+// The application holds audio_lock (std::lock_guard) around each step's update and drawing. While a modal dialog
+// or message box is open it lets go of it, so that the audio thread plays on: this releases the lock, held once by
+// the calling thread, for its own lifetime.
+class audio_lock_released {
+public:
+    audio_lock_released() { audio_lock.unlock(); }
+    ~audio_lock_released() { audio_lock.lock(); }
+    audio_lock_released(const audio_lock_released&) = delete;
+    audio_lock_released& operator=(const audio_lock_released&) = delete;
+};

@@ -1,0 +1,48 @@
+// The wave-output device layer: what the portable audio output (audio.cpp) needs from a sound device. Exactly one
+// backend implements these functions in each program, chosen at link time: the SDL2 one for the tracker
+// (audio_sdl.cpp), the manual test device for the tests (tests/support/manual_audio_device.cpp).
+//
+// Threads: open, queue, reset and close are called by the main thread or the audio thread; the device hands
+// finished blocks back through the block-done notification, from whatever thread it plays on.
+// No native type appears here.
+#pragma once
+#include <cstdint>
+
+// One queued block of samples; stands for the platform's wave header. The portable code owns the headers.
+struct audio_header {
+    int16_t* data;         // the block's samples, inside audio_ring
+    int32_t length;        // bytes of data
+    int32_t recorded;      // bytes the device has taken so far
+    uintptr_t user;        // in-use marker: 1 from the fill until the audio thread has taken the header back
+    uint32_t flags;        // device bookkeeping
+    uint32_t loops;        // loop count, always 0
+    audio_header* next;    // link, free for the device
+    uintptr_t reserved[2]; // free for the device
+};
+
+// The output format, filled in once when the device is opened.
+struct audio_format {
+    uint16_t format_tag;       // 1: PCM
+    uint16_t channels;         // 1: mono
+    uint32_t rate;             // samples per second: 22050
+    uint32_t bytes_per_second; // 44100
+    uint16_t block_align;      // bytes per sample frame: 2
+    uint16_t bits;             // bits per sample: 16
+};
+
+// Called by the device once for every queued block it has finished with (played, or returned by a reset), in
+// the order the blocks were queued. It must only post to the audio thread: it may run on the device's thread.
+typedef void (*audio_done_fn)(audio_header* header);
+
+struct audio_dev; // a backend's open device
+
+// Name of the backend for the start-up log line ("SDL2_AUDIO", "TEST_AUDIO").
+const char* audio_dev_name();
+// Opens the default output device in the given format; null when no device could be opened.
+audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done);
+// Queues one block behind the ones already queued.
+void audio_dev_queue(audio_dev* device, audio_header* header);
+// Hands every queued block back through the block-done notification and stops playing; 1 on success.
+int32_t audio_dev_reset(audio_dev* device);
+// Closes the device; no notification follows.
+void audio_dev_close(audio_dev* device);
