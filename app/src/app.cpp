@@ -1,0 +1,107 @@
+// Start-up and shut-down of the whole tracker: display, sound, pictures, fonts, the song, the buttons and the
+// editor's starting values, and their release in reverse order. Main thread. Owns the application state block
+// and the main thread's hold on audio_lock.
+#include "app.h"
+
+#include "audio.h"
+#include "os_platform.h"
+#include "os_tools.h"
+#include "pictures/pictures.h"
+
+#include <cstring>
+
+app_state app;                 // the application's state; main thread
+static int32_t app_lock_depth; // how many times the main thread holds audio_lock through app_lock
+
+void app_lock() {
+    audio_lock.lock();
+    app_lock_depth++;
+}
+
+void app_unlock() {
+    OS_ASSERT(app_lock_depth > 0);
+    if (app_lock_depth <= 0) return;
+    app_lock_depth--;
+    audio_lock.unlock();
+}
+
+int32_t app_release_lock() {
+    const int32_t depth = app_lock_depth;
+    while (app_lock_depth > 0) app_unlock();
+    return depth;
+}
+
+void app_reacquire_lock(int32_t depth) {
+    for (int32_t i = 0; i < depth; i++) app_lock();
+}
+
+static void app_place_button(ui_button* b, int32_t y, const char* label) {
+    b->x = 5;
+    b->y = y;
+    b->width = 100;
+    b->height = 30;
+    b->label = label;
+    b->press_frames = 0;
+}
+
+void app_init() {
+    memset(&app, 0, sizeof app);
+    status_pattern = -1;
+
+    // The window creation checks that nothing is allocated yet, so the display comes first.
+    g_init_display();
+    init_sounds();
+
+    app_editor& ed = app.editor;
+    ed.edit_mode = 1;
+    ed.sel_col = -1;
+    ed.sel_row = -1;
+
+    g_layer_on[0] = 1;
+    g_layer_on[1] = 1;
+    ed.status_dirty = 1;
+    ed.pattern_dirty = 1;
+
+    app.logo_image = g_load_pcx(quavlo_title_pcx, quavlo_title_pcx_size);
+    g_image glyphs = g_load_pcx(quavlo_glyphs_pcx, quavlo_glyphs_pcx_size);
+    app.glyph_strip_2x = g_scale_image(2, &glyphs);
+    app.glyph_strip_1x = g_scale_image(1, &glyphs);
+    g_free_image(&glyphs);
+
+    app.font_large = g_create_font(&app.glyph_strip_2x, 16);
+    app.font_large2 = g_create_font(&app.glyph_strip_2x, 16);
+    app.font_small = g_create_font(&app.glyph_strip_1x, 8);
+
+    snd_create_song(&app.song, 1);
+
+    app_place_button(&app.btn_new, 100, "NEW");
+    app_place_button(&app.btn_load, 135, "LOAD");
+    app_place_button(&app.btn_save, 170, "SAVE");
+    app_place_button(&app.btn_wav, 205, "WAV");
+
+    ed.cur_octave = 4;
+    os_step_ms = 25;
+}
+
+void app_shutdown() {
+    g_free_image(&app.glyph_strip_2x);
+    g_free_image(&app.glyph_strip_1x);
+    g_free_image(&app.logo_image);
+    g_free_font(&app.font_large);
+    g_free_font(&app.font_small);
+    g_free_font(&app.font_large2);
+
+    app_lock();
+    // A capture still running is finished, so that "song.wav" is a complete file.
+    if (wav_file) {
+        wav_stop();
+        app.btn_wav.label = "WAV";
+    }
+    snd_free_song(&app.song);
+    app_unlock();
+
+    deinit_sounds();
+    g_deinit_display();
+}
+
+int app_present_flag() { return app.editor.present_flag; }

@@ -1,0 +1,78 @@
+// The tracker application's state block and the functions its modules share: start-up and shut-down
+// (app.cpp), the editor (editor.cpp), the screen (screen.cpp) and the file commands (file_commands.cpp).
+// Main thread only; the song, its patterns and the voices are also read by the audio thread, so the main
+// thread touches them with audio_lock held (app_lock / app_unlock).
+#pragma once
+#include "graph.h"
+#include "sound.h"
+
+#include <cstdint>
+
+// An on-screen button: its rectangle, its label and how many interface redraws it has been held down for.
+struct ui_button {
+    int32_t x, y;          // top-left corner in screen pixels
+    int32_t width, height; // size in pixels
+    const char* label;     // constant text shown centred on it
+    int32_t press_frames;  // consecutive redraws with the mouse button down inside it; 0 = not pressed
+};
+
+// Where the musician is working, and what must be redrawn.
+struct app_editor {
+    int32_t cursor_col;    // cursor column 0..19: channel * 5 + field
+    int32_t cursor_row;    // cursor row 0..63
+    int32_t half_entered;  // 1 after the first digit of a two-digit field
+    uint8_t last_param;    // value last written into a parameter field
+    uint8_t cur_sample;    // sample that note entry writes and previews with
+    uint8_t cur_octave;    // base octave of note entry, 0..9
+    uint8_t status_dirty;  // the interface layer must be redrawn
+    uint8_t pattern_dirty; // the pattern layer must be redrawn
+    uint8_t present_flag;  // set by the first drawing; from then on every step presents
+    uint8_t edit_mode;     // 1: typed notes and values go into the pattern; 0: notes are only previewed
+    int32_t sel_col;       // selection anchor column (first column of a channel), -1 = none
+    int32_t sel_row;       // selection anchor row, -1 = none
+    int32_t clip_col;      // copied block: first column
+    int32_t clip_col_end;  // copied block: first column after the block
+    int32_t clip_row;      // copied block: first row
+    int32_t clip_row_end;  // copied block: last row (inclusive)
+    int32_t clip_pattern;  // pattern the block was copied from
+};
+
+struct app_state {
+    snd_song song;          // the one song being edited and played (player slot 0)
+    ui_button btn_load;     // LOAD button
+    ui_button btn_save;     // SAVE button
+    ui_button btn_new;      // NEW button
+    ui_button btn_wav;      // WAV button; its label "WAV" or "STOP" is the capture's state
+    g_font font_large;      // 16 x 10 font for rows, fields and buttons
+    g_font font_large2;     // the same again, used for the cursor field in edit mode
+    g_font font_small;      // 8 x 10 font for the status lines and the order list
+    g_image glyph_strip_2x; // glyph strip doubled horizontally, under the large fonts
+    g_image glyph_strip_1x; // glyph strip as decoded, under the small font
+    g_image logo_image;     // title picture, 512 x 50
+    app_editor editor;      // cursor, sample, octave, redraw flags, selection, copied block
+};
+
+extern app_state app;          // the application's state; main thread
+extern int32_t status_pattern; // the song's current pattern as of the last interface drawing, -1 at start
+
+// The lock between the editor and the audio thread. app_lock/app_unlock count how deep the main thread holds
+// it, so that a modal dialog can release it completely and take it back to the same depth.
+void app_lock();
+void app_unlock();
+int32_t app_release_lock();             // releases every level held; returns how many there were
+void app_reacquire_lock(int32_t depth); // takes the lock again that many times
+
+// Screen (screen.cpp)
+void app_draw_button(ui_button* b);
+void app_draw_channel(snd_pattern* pattern, int32_t c);
+int32_t app_draw_field(int32_t j, uint8_t value, uint8_t flags, int32_t x, int32_t y, int32_t cursor, uint32_t colour);
+
+// Editor helpers (editor.cpp), with audio_lock held.
+snd_pattern* app_current_pattern(); // the song's current pattern, null when the song has none there
+void app_paste();
+
+// File commands (file_commands.cpp), with audio_lock held: each runs to completion.
+void app_file_new();
+void app_file_load();
+void app_file_save();
+void app_file_wav();

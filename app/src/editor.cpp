@@ -1,0 +1,364 @@
+// The editor: once per step, turns the polled keys and the on-screen buttons into edits of the song, note
+// previews, play and stop, pattern and order-list commands and the file commands. Draws nothing; it only sets
+// the redraw flags. Main thread, holding audio_lock for the whole step (the audio thread plays the same song).
+#include "app.h"
+
+#include "os_platform.h"
+#include "os_tools.h"
+
+// Note keyboard: key index -> semitone and octave offset.
+struct app_note_key {
+    uint8_t key;      // key index (upper-case character code)
+    uint8_t semitone; // 0..11 from C
+    int8_t offset;    // octave relative to cur_octave
+};
+
+static constexpr app_note_key app_note_keys[] = {
+    {'Q', 0, 0},  {'2', 1, 0},  {'W', 2, 0},   {'3', 3, 0},   {'E', 4, 0},  {'R', 5, 0},  {'5', 6, 0},
+    {'T', 7, 0},  {'6', 8, 0},  {'Y', 9, 0},   {'7', 10, 0},  {'U', 11, 0}, {'I', 0, 1},  {'Z', 0, -1},
+    {'S', 1, -1}, {'X', 2, -1}, {'D', 3, -1},  {'C', 4, -1},  {'V', 5, -1}, {'G', 6, -1}, {'B', 7, -1},
+    {'H', 8, -1}, {'N', 9, -1}, {'J', 10, -1}, {'M', 11, -1},
+};
+
+static bool app_held(int32_t key) { return os_keys[key] != 0; }
+static bool app_pressed(int32_t key) { return os_keys[key] == 1; }
+static bool app_repeating(int32_t key) { return os_keys[key] == 1 || os_keys[key] >= 16; }
+
+snd_pattern* app_current_pattern() {
+    const snd_song& s = app.song;
+    if (!s.patterns || s.pattern < 0 || s.pattern >= s.pattern_count) return nullptr;
+    return s.patterns[s.pattern];
+}
+
+// The order entry under order_pos, null when the position is outside the list.
+static uint8_t* app_current_order_entry() {
+    snd_song& s = app.song;
+    if (!s.order || s.order_pos < 0 || s.order_pos >= s.order_len) return nullptr;
+    return &s.order[s.order_pos];
+}
+
+static void app_update_selection() {
+    app_editor& ed = app.editor;
+    if (app_held(KEY_SHIFT)) {
+        if (ed.sel_col < 0) {
+            ed.sel_col = ed.cursor_col / 5 * 5;
+            ed.sel_row = ed.cursor_row;
+        }
+    } else if (!app_held(KEY_CTRL) &&
+               (app_held(KEY_LEFT) || app_held(KEY_RIGHT) || app_held(KEY_UP) || app_held(KEY_DOWN))) {
+        ed.sel_col = -1;
+        ed.sel_row = -1;
+    }
+}
+
+static void app_copy() {
+    app_editor& ed = app.editor;
+    ed.clip_row = ed.sel_row;
+    ed.clip_col = ed.sel_col;
+    ed.clip_col_end = (ed.cursor_col + 5) / 5 * 5;
+    ed.clip_row_end = ed.cursor_row;
+    ed.clip_pattern = app.song.pattern;
+}
+
+// Copies the remembered block, as the source pattern holds it now, to the cursor's channel and row, one cell
+// at a time in row-major order. A block without a selection (negative corner), an empty block or a source
+// pattern that no longer exists pastes nothing; cells that would land outside the grid are dropped.
+void app_paste() {
+    const app_editor& ed = app.editor;
+    snd_song& s = app.song;
+    if (ed.clip_row < 0 || ed.clip_col < 0) return;
+    if (ed.clip_row > ed.clip_row_end || ed.clip_col >= ed.clip_col_end) return;
+    if (ed.clip_pattern < 0 || ed.clip_pattern >= s.pattern_count || !s.patterns) return;
+    snd_pattern* src = s.patterns[ed.clip_pattern];
+    snd_pattern* dst = app_current_pattern();
+    if (!src || !dst) return;
+
+    const int32_t base_col = ed.cursor_col / 5 * 5;
+    for (int32_t r = ed.clip_row; r <= ed.clip_row_end && r < SND_ROWS; r++) {
+        const int32_t t = ed.cursor_row + (r - ed.clip_row);
+        if (t < 0 || t >= SND_ROWS) break;
+        for (int32_t c = ed.clip_col; c < ed.clip_col_end && c < SND_CHANNELS * 5; c++) {
+            const int32_t d = base_col + (c - ed.clip_col);
+            if (d < 0 || d >= SND_CHANNELS * 5) break;
+            *snd_cell_field(dst, d / 5, d % 5, t) = *snd_cell_field(src, c / 5, c % 5, r);
+            const uint8_t present = (uint8_t)((*snd_cell_flags(src, c / 5, r) >> (c % 5)) & 1);
+            uint8_t* flags = snd_cell_flags(dst, d / 5, t);
+            const uint8_t bit = (uint8_t)(1 << (d % 5));
+            *flags = present ? (uint8_t)(*flags | bit) : (uint8_t)(*flags & ~bit);
+        }
+    }
+}
+
+// Ctrl commands and button presses. Inside the group the keys are read without regard to Ctrl: holding a
+// button down with the mouse gives the same commands.
+static void app_command_group() {
+    app_editor& ed = app.editor;
+    snd_song& s = app.song;
+
+    if (app_pressed(KEY_F1) && s.pattern > 0) s.pattern--;
+    if (app_pressed(KEY_F2) && s.pattern < s.pattern_count - 1) s.pattern++;
+    if (app_pressed(KEY_F3) && s.pattern_count < SND_MAX_PATTERNS) {
+        snd_add_pattern(&s);
+        ed.status_dirty = 1;
+    }
+    if (app_pressed(KEY_F4) && s.pattern_count > 1) {
+        snd_delete_pattern(&s, s.pattern);
+        if (s.pattern >= s.pattern_count) s.pattern = s.pattern_count - 1;
+        ed.status_dirty = 1;
+    }
+
+    if (os_last_key == 'C')
+        app_copy();
+    else if (os_last_key == 'V')
+        app_paste();
+
+    if (app.btn_load.press_frames == 1) os_last_key = 'L';
+    if (app.btn_save.press_frames == 1) os_last_key = 'S';
+    if (app.btn_new.press_frames == 1) os_last_key = 'O';
+    if (app.btn_wav.press_frames == 1) os_last_key = 'W';
+
+    if (uint8_t* entry = app_current_order_entry()) {
+        if (app_repeating(KEY_UP)) {
+            ed.status_dirty = 1;
+            if (*entry < s.pattern_count - 1) (*entry)++;
+        }
+        if (app_repeating(KEY_DOWN)) {
+            ed.status_dirty = 1;
+            if (*entry > 0) (*entry)--;
+        }
+    }
+    if (app_repeating(KEY_LEFT) && s.order_pos > 0) {
+        s.order_pos--;
+        ed.status_dirty = 1;
+    }
+    if (app_repeating(KEY_RIGHT) && s.order_pos < s.order_len - 1) {
+        s.order_pos++;
+        ed.status_dirty = 1;
+    }
+
+    switch (os_last_key) {
+    case 'A':
+        snd_insert_order(&s, s.order_len);
+        ed.status_dirty = 1;
+        break;
+    case 'D':
+        // The list keeps its last entry: playback and the editor need one to stand on.
+        if (s.order_len > 1) {
+            snd_delete_order(&s, s.order_pos);
+            ed.status_dirty = 1;
+        }
+        break;
+    case 'L':
+        app_file_load();
+        break;
+    case 'S':
+        app_file_save();
+        break;
+    case 'O':
+        app_file_new();
+        break;
+    case 'W':
+        app_file_wav();
+        break;
+    default:
+        break;
+    }
+
+    os_last_key = 0;
+    ed.pattern_dirty = 1;
+}
+
+static bool app_song_playable() { return app_current_pattern() && app_current_order_entry(); }
+
+static void app_play_stop() {
+    snd_song& s = app.song;
+    if (s.state != 0) {
+        snd_stop_song(&s);
+    } else if (app_song_playable()) {
+        if (app_held(KEY_CTRL))
+            snd_play_pattern(&s);
+        else
+            snd_play_song(&s);
+    }
+    app.editor.pattern_dirty = 1;
+}
+
+static void app_navigate() {
+    app_editor& ed = app.editor;
+    const snd_song& s = app.song;
+    if (app_repeating(KEY_RIGHT)) {
+        if (ed.cursor_col < 19) ed.cursor_col++;
+        ed.pattern_dirty = 1;
+    }
+    if (app_repeating(KEY_LEFT)) {
+        if (ed.cursor_col > 0) ed.cursor_col--;
+        ed.pattern_dirty = 1;
+    }
+    if (app_repeating(KEY_UP)) {
+        if (ed.cursor_row > 0) ed.cursor_row--;
+        ed.pattern_dirty = 1;
+    }
+    if (app_repeating(KEY_DOWN)) {
+        if (ed.cursor_row < SND_ROWS - 1) ed.cursor_row++;
+        ed.pattern_dirty = 1;
+    }
+    if (app_pressed(KEY_F4)) {
+        ed.cur_octave++;
+        if (ed.cur_octave >= 9) ed.cur_octave = 0;
+        ed.status_dirty = 1;
+    }
+    if (app_pressed(KEY_F3)) {
+        ed.cur_octave = ed.cur_octave == 0 ? 9 : ed.cur_octave - 1;
+        ed.status_dirty = 1;
+    }
+    if (app_pressed(KEY_F2)) {
+        ed.cur_sample++;
+        if (ed.cur_sample >= s.sample_count) ed.cur_sample = 0;
+        ed.status_dirty = 1;
+    }
+    if (app_pressed(KEY_F1)) {
+        ed.cur_sample--;
+        if (ed.cur_sample >= s.sample_count) ed.cur_sample = (uint8_t)(s.sample_count > 0 ? s.sample_count - 1 : 0);
+        ed.status_dirty = 1;
+    }
+    const int32_t mute_keys[SND_CHANNELS] = {KEY_F5, KEY_F6, KEY_F7, KEY_F8};
+    for (int32_t c = 0; c < SND_CHANNELS; c++) {
+        if (!app_pressed(mute_keys[c])) continue;
+        if (snd_slot < 0 || snd_slot > 1) break;
+        snd_voice& v = snd_voices[snd_slot][c];
+        v.enabled = v.enabled ? 0 : 1;
+        ed.pattern_dirty = 1;
+    }
+}
+
+// Plays a typed note on the channel's voice, with the effect of the row under the cursor if it has one.
+static void app_preview(snd_pattern* p, int32_t channel, uint8_t note) {
+    const app_editor& ed = app.editor;
+    snd_song& s = app.song;
+    if (snd_slot < 0 || snd_slot > 1) return;
+    snd_set_effect(channel, 0, 0);
+    // A sample number the song does not have plays nothing rather than a record without data.
+    if (s.samples && ed.cur_sample < s.sample_count)
+        snd_play_note(note & 15, note >> 4, channel, &s.samples[ed.cur_sample], 10);
+    if (p && (*snd_cell_flags(p, channel, ed.cursor_row) & SND_HAS_EFFECT))
+        snd_set_effect(channel, *snd_cell_field(p, channel, SND_FIELD_PARAM, ed.cursor_row),
+                       *snd_cell_field(p, channel, SND_FIELD_EFFECT, ed.cursor_row));
+    snd_voices[snd_slot][channel].target_volume = 1.0f;
+}
+
+static void app_value_entry(snd_pattern* p) {
+    app_editor& ed = app.editor;
+    const int32_t field = ed.cursor_col % 5;
+    const int32_t channel = ed.cursor_col / 5;
+    int32_t value = -1;
+
+    if (os_last_key >= '0' && os_last_key <= '9')
+        value = os_last_key - '0';
+    else if (os_last_key >= 'A' && os_last_key <= 'F')
+        value = os_last_key - 'A' + 10;
+    else if (os_last_key != 0)
+        ed.half_entered = 0;
+
+    if (field == SND_FIELD_NOTE) {
+        value = -1;
+        for (const app_note_key& k : app_note_keys) {
+            if (os_last_key != k.key) continue;
+            os_last_key = 0;
+            ed.pattern_dirty = 1;
+            int32_t octave = ed.cur_octave + k.offset;
+            if (octave < 0 || octave > 8) octave = ed.cur_octave;
+            value = (uint8_t)(octave * 16 + k.semitone);
+            if (ed.edit_mode == 1 && p) {
+                *snd_cell_field(p, channel, SND_FIELD_SAMPLE, ed.cursor_row) = ed.cur_sample;
+                *snd_cell_flags(p, channel, ed.cursor_row) |= SND_HAS_SAMPLE;
+            }
+            app_preview(p, channel, (uint8_t)value);
+            break;
+        }
+    }
+
+    if (ed.edit_mode != 1 || value < 0 || !p) return;
+    os_last_key = 0;
+    ed.pattern_dirty = 1;
+    uint8_t* byte = snd_cell_field(p, channel, field, ed.cursor_row);
+    uint8_t* flags = snd_cell_flags(p, channel, ed.cursor_row);
+    if (field <= SND_FIELD_VOLUME) {
+        *byte = (uint8_t)value;
+        *flags |= (uint8_t)(1 << field);
+        ed.half_entered = 0;
+        if (ed.cursor_row < SND_ROWS - 1) ed.cursor_row++;
+        return;
+    }
+    if (ed.half_entered == 0) {
+        *byte = (uint8_t)value;
+        ed.half_entered = 1;
+    } else {
+        *byte = (uint8_t)(*byte * 16 + value);
+        ed.half_entered = 0;
+    }
+    *flags |= (uint8_t)(1 << field);
+    if (field == SND_FIELD_PARAM) {
+        ed.last_param = *byte;
+    } else {
+        *snd_cell_field(p, channel, SND_FIELD_PARAM, ed.cursor_row) = ed.last_param;
+        *flags |= SND_HAS_PARAM;
+    }
+}
+
+static void app_delete(snd_pattern* p) {
+    app_editor& ed = app.editor;
+    if (ed.edit_mode != 1 || !app_pressed(KEY_DELETE) || !p) return;
+    os_last_key = 0;
+    ed.pattern_dirty = 1;
+    const int32_t field = ed.cursor_col % 5;
+    const int32_t channel = ed.cursor_col / 5;
+    *snd_cell_field(p, channel, field, ed.cursor_row) = 0;
+    uint8_t* flags = snd_cell_flags(p, channel, ed.cursor_row);
+    *flags &= (uint8_t) ~(1 << field);
+    if (field == SND_FIELD_NOTE) {
+        *snd_cell_field(p, channel, SND_FIELD_SAMPLE, ed.cursor_row) = 0;
+        *flags = 0;
+    }
+    if (ed.sel_row >= 0 && ed.sel_col >= 0 && ed.sel_row <= ed.cursor_row) {
+        const int32_t last_col = channel * 5 + 4;
+        for (int32_t r = ed.sel_row; r <= ed.cursor_row && r < SND_ROWS; r++)
+            for (int32_t c = ed.sel_col; c <= last_col && c < SND_CHANNELS * 5; c++) {
+                *snd_cell_field(p, c / 5, c % 5, r) = 0;
+                *snd_cell_flags(p, c / 5, r) = 0;
+            }
+    }
+    if (ed.cursor_row < SND_ROWS - 1) ed.cursor_row++;
+}
+
+void app_update() {
+    app_lock();
+    app_editor& ed = app.editor;
+    snd_pattern* p = app_current_pattern();
+    OS_ASSERT(p != nullptr);
+
+    // The cursor is kept on the grid whatever put it elsewhere.
+    if (ed.cursor_col < 0 || ed.cursor_col > 19) ed.cursor_col = ed.cursor_col < 0 ? 0 : 19;
+    if (ed.cursor_row < 0 || ed.cursor_row >= SND_ROWS) ed.cursor_row = ed.cursor_row < 0 ? 0 : SND_ROWS - 1;
+
+    app_update_selection();
+
+    if (app_held(KEY_CTRL) || app.btn_load.press_frames || app.btn_save.press_frames || app.btn_new.press_frames ||
+        app.btn_wav.press_frames) {
+        app_command_group();
+        // The commands may have replaced the song or its pattern table.
+        p = app_current_pattern();
+    }
+
+    if (app_pressed(KEY_RETURN)) app_play_stop();
+
+    if (app_pressed(KEY_SPACE)) {
+        ed.edit_mode = ed.edit_mode == 1 ? 0 : 1;
+        ed.pattern_dirty = 1;
+    }
+
+    if (!app_held(KEY_CTRL)) app_navigate();
+
+    app_value_entry(p);
+    app_delete(p);
+    app_unlock();
+}
