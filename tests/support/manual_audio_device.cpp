@@ -28,6 +28,7 @@ static int64_t manual_total;                   // blocks queued since open
 static int32_t manual_reset_count;             // audio_dev_reset calls
 static int32_t manual_close_count;             // audio_dev_close calls
 static int32_t manual_in_use_max;              // most headers in use when a block was queued
+static int64_t manual_sounding;                // queued blocks with a sample other than 0
 static std::vector<int16_t> manual_samples;    // recorded samples
 
 void manual_audio_reset_state() {
@@ -41,6 +42,7 @@ void manual_audio_reset_state() {
     manual_reset_count = 0;
     manual_close_count = 0;
     manual_in_use_max = 0;
+    manual_sounding = 0;
     manual_samples.clear();
 }
 
@@ -70,6 +72,11 @@ void audio_dev_queue(audio_dev* device, audio_header* header) {
         if (h.user) in_use++;
     if (in_use > manual_in_use_max) manual_in_use_max = in_use;
     if (manual_audio_record) manual_samples.insert(manual_samples.end(), header->data, header->data + SND_BLOCK);
+    for (int32_t i = 0; i < SND_BLOCK; i++)
+        if (header->data[i] != 0) {
+            manual_sounding++;
+            break;
+        }
     manual_total++;
     if (manual_audio_auto_return)
         device->done(header);
@@ -118,6 +125,11 @@ int32_t manual_audio_resets() {
 int32_t manual_audio_closes() {
     std::lock_guard<std::mutex> hold(manual_mutex);
     return manual_close_count;
+}
+
+int64_t manual_audio_sounding() {
+    std::lock_guard<std::mutex> hold(manual_mutex);
+    return manual_sounding;
 }
 
 int32_t manual_audio_max_in_use() {

@@ -17,6 +17,7 @@ int32_t manual_audio_queued();       // blocks waiting on the device
 int64_t manual_audio_total_queued(); // blocks queued since the device was opened
 int32_t manual_audio_resets();       // audio_dev_reset calls since the state was reset
 int32_t manual_audio_closes();       // audio_dev_close calls since the state was reset
+int64_t manual_audio_sounding();     // queued blocks that held any sample other than 0
 int32_t manual_audio_max_in_use();   // most headers marked in use at the moment a block was queued
 // Header index (into audio_headers) of each waiting block, oldest first.
 std::vector<int32_t> manual_audio_queue_indices();
