@@ -1,0 +1,229 @@
+// The frame loop's timing and the key table, against a scripted clock and test application hooks.
+#include "graph.h"
+#include "headless.h"
+#include "log_capture.h"
+#include "os_platform.h"
+#include "os_tools.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// ---- Test application: records the hooks the loop reaches.
+static std::vector<std::string> calls; // hook names in call order
+static int app_updates;                // app_update calls
+static uint16_t key_seen;              // os_keys[key_probe] as app_update saw it
+static int key_probe = 'Q';
+
+void app_init() {
+    calls.push_back("init");
+    os_step_ms = 25;
+}
+void app_update() {
+    calls.push_back("update");
+    app_updates++;
+    key_seen = os_keys[key_probe];
+}
+void app_draw_interface() { calls.push_back("interface"); }
+void app_draw_pattern_view() { calls.push_back("pattern"); }
+int app_present_flag() { return 0; }
+void app_shutdown() { calls.push_back("shutdown"); }
+
+namespace {
+
+class FrameLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hl_reset_loop();
+        hl_sleep_advances = false;
+        calls.clear();
+        app_updates = 0;
+        key_seen = 0;
+    }
+    // One tick at ms milliseconds of clock.
+    void tick_at(int64_t ms) {
+        hl_set_time_ms(ms);
+        os_tick();
+    }
+};
+
+TEST_F(FrameLoop, FirstTickStartsTheApplicationAndRunsNoStep) {
+    tick_at(0);
+    EXPECT_EQ(calls, std::vector<std::string>{"init"});
+    EXPECT_EQ(os_frames, 0);
+    EXPECT_EQ(os_step_ms, 25);
+}
+
+TEST_F(FrameLoop, SecondTickRunsAStepInOrderWhateverTheTime) {
+    tick_at(0);
+    tick_at(1);
+    EXPECT_EQ(calls, (std::vector<std::string>{"init", "update", "interface", "pattern"}));
+}
+
+TEST_F(FrameLoop, StartUpTimeIsNotCounted) {
+    tick_at(0);
+    hl_set_time_ms(500); // start-up took long; the next tick still sees no elapsed time
+    os_time_prev = (uint16_t)os_time_ms();
+    tick_at(500);
+    EXPECT_EQ(app_updates, 1);
+    EXPECT_EQ(os_clock, 0u);
+}
+
+TEST_F(FrameLoop, AStepEvery25MsOfClockAndSleepsBetween) {
+    tick_at(0);
+    tick_at(0); // first step at clock 0, next due at 25
+    ASSERT_EQ(app_updates, 1);
+    for (int ms = 1; ms < 25; ms++) tick_at(ms);
+    EXPECT_EQ(app_updates, 1);
+    EXPECT_EQ(hl_sleeps, 24);
+    tick_at(25);
+    EXPECT_EQ(app_updates, 2);
+    for (int ms = 26; ms <= 100; ms++) tick_at(ms);
+    EXPECT_EQ(app_updates, 5); // steps at 0, 25, 50, 75, 100
+}
+
+TEST_F(FrameLoop, OneStepAfterAStallAndNoCatchUp) {
+    tick_at(0);
+    tick_at(0);
+    tick_at(200);
+    EXPECT_EQ(app_updates, 2);
+    EXPECT_EQ(os_next_step, 225u);
+    tick_at(224);
+    EXPECT_EQ(app_updates, 2);
+    tick_at(225);
+    EXPECT_EQ(app_updates, 3);
+}
+
+TEST_F(FrameLoop, SixteenBitWrapIsCorrectedAndLogged) {
+    tick_at(0);
+    tick_at(0);
+    os_clock = 1000;
+    os_next_step = 5000;
+    os_time_prev = 0xFFF0;
+    hl_set_time_ms(0x10005); // low 16 bits: 0x0005
+    LogCapture log;
+    os_tick();
+    EXPECT_EQ(log.count("fix time:0xFFF0 -> 0x5\n"), 1);
+    EXPECT_EQ(os_clock, 1020u); // 20 ms, one less than the true 21
+}
+
+TEST_F(FrameLoop, FirstStepLogsTheFrameRateThenAboutOncePerSecond) {
+    LogCapture log;
+    tick_at(0);
+    tick_at(0);
+    EXPECT_EQ(log.count("FPS:1 (0)\n"), 1);
+    for (int ms = 25; ms <= 1000; ms += 25) tick_at(ms);
+    EXPECT_EQ(log.count("FPS:"), 2);
+    EXPECT_EQ(log.count("FPS:40 (1000)\n"), 1);
+}
+
+TEST_F(FrameLoop, KeyCountersReadOneInTheFirstStepThenCycle) {
+    tick_at(0);
+    os_set_key('Q', 1);
+    tick_at(0);
+    EXPECT_EQ(key_seen, 1);
+    EXPECT_EQ(os_keys['Q'], 2);
+    int64_t ms = 0;
+    std::vector<uint16_t> seen;
+    for (int i = 0; i < 260; i++) {
+        ms += 25;
+        tick_at(ms);
+        seen.push_back(key_seen);
+    }
+    EXPECT_EQ(seen[0], 2);
+    EXPECT_EQ(seen[252], 254);
+    EXPECT_EQ(seen[253], 1); // after 254 the counter starts again at 1
+    EXPECT_EQ(seen[254], 2);
+    os_set_key('Q', 0);
+    tick_at(ms + 25);
+    EXPECT_EQ(key_seen, 0);
+}
+
+TEST_F(FrameLoop, NoCounterChangesWhileNoKeyIsHeld) {
+    tick_at(0);
+    os_keys[7] = 9; // a stale value the loop must not touch without a held key
+    tick_at(0);
+    EXPECT_EQ(os_keys[7], 9);
+}
+
+TEST_F(FrameLoop, QuitEventEndsTheLoopAndShutsDownOnce) {
+    hl_sleep_advances = true;
+    hl_push_key(VK_RETURN, true);
+    hl_push_key(VK_RETURN, false);
+    hl_push_quit();
+    hl_push_key('Q', true); // never taken
+    os_run();
+    EXPECT_EQ(os_running, 0);
+    EXPECT_EQ(calls.front(), "init");
+    EXPECT_EQ(calls.back(), "shutdown");
+    int shutdowns = 0;
+    for (const auto& c : calls) shutdowns += c == "shutdown";
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_EQ(hl_pending_events(), 1);
+}
+
+TEST(KeyTable, FixedIndicesAndVirtualKeys) {
+    EXPECT_EQ(os_key_from_vk(VK_LEFT), KEY_LEFT);
+    EXPECT_EQ(os_key_from_vk(VK_RIGHT), KEY_RIGHT);
+    EXPECT_EQ(os_key_from_vk(VK_UP), KEY_UP);
+    EXPECT_EQ(os_key_from_vk(VK_DOWN), KEY_DOWN);
+    EXPECT_EQ(os_key_from_vk(VK_DELETE), KEY_DELETE);
+    EXPECT_EQ(os_key_from_vk(VK_SHIFT), KEY_SHIFT);
+    EXPECT_EQ(os_key_from_vk(VK_CONTROL), KEY_CTRL);
+    for (int f = 0; f < 9; f++) EXPECT_EQ(os_key_from_vk(VK_F1 + f), 255 - f);
+    EXPECT_EQ(os_key_from_vk(121), 121); // F10 and F11 keep their codes until the fold
+    EXPECT_EQ(os_key_from_vk(VK_F12), 123);
+    EXPECT_EQ(os_key_from_vk(VK_RETURN), 13);
+    EXPECT_EQ(os_key_from_vk('A'), 'A');
+    EXPECT_EQ(os_key_from_vk('7'), '7');
+    EXPECT_EQ(os_key_from_vk(VK_NUMPAD0), 96);
+}
+
+TEST(KeyTable, FoldMovesLowerCaseCodesOntoLetters) {
+    hl_reset();
+    for (int code = 97; code <= 122; code++) EXPECT_EQ(os_set_key(code, 0), code - 32);
+    EXPECT_EQ(os_set_key(96, 0), 96);
+    EXPECT_EQ(os_set_key(123, 0), 123);
+    EXPECT_EQ(os_set_key(os_key_from_vk(97), 1), 'A'); // keypad 1 lands on A
+    EXPECT_EQ(os_keys['A'], 1);
+}
+
+TEST(KeyTable, PressRepeatAndRelease) {
+    hl_reset();
+    os_set_key('Q', 1);
+    EXPECT_EQ(os_keys['Q'], 1);
+    EXPECT_EQ(os_last_key, 'Q');
+    EXPECT_EQ(os_keys_held, 1);
+    os_keys['Q'] = 7;
+    os_last_key = 0;
+    os_set_key('Q', 1); // auto-repeat
+    EXPECT_EQ(os_keys['Q'], 7);
+    EXPECT_EQ(os_last_key, 0);
+    EXPECT_EQ(os_keys_held, 1);
+    os_set_key('Q', 0);
+    EXPECT_EQ(os_keys['Q'], 0);
+    EXPECT_EQ(os_keys_held, 0);
+    os_set_key('W', 0); // release of a key never pressed
+    EXPECT_EQ(os_keys_held, 0);
+}
+
+TEST(KeyTable, BothShiftKeysShareOneIndex) {
+    hl_reset();
+    os_set_key(os_key_from_vk(VK_SHIFT), 1);
+    os_set_key(os_key_from_vk(VK_SHIFT), 1); // the other Shift
+    EXPECT_EQ(os_keys_held, 1);
+    os_set_key(os_key_from_vk(VK_SHIFT), 0);
+    EXPECT_EQ(os_keys[KEY_SHIFT], 0);
+    EXPECT_EQ(os_keys_held, 0);
+}
+
+TEST(Clock, MillisecondsFromTheCounter) {
+    hl_reset();
+    hl_counter = 0;
+    const int32_t start = os_time_ms();
+    hl_advance_ms(1234);
+    EXPECT_EQ(os_time_ms() - start, 1234);
+}
+
+} // namespace
