@@ -143,7 +143,7 @@ TEST_F(Player, JumpToOrderPositions) {
     EXPECT_EQ(song.pattern, 0);
     // row 0 of pattern 2 plays; its own D 255 on the last entry already moves the position back to 0
     EXPECT_EQ(position_after_next_row(), (std::vector<int>{0, 2, 0}));
-    EXPECT_EQ(position_after_next_row(), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(position_after_next_row(), (std::vector<int>{2, 0, 0})); // row 0 of pattern 0 jumps again
 }
 
 TEST_F(Player, JumpBeyondTheListGoesToTheFirstEntry) {
