@@ -1,0 +1,45 @@
+// File dialogs of the Linux desktop backend, shown by an external program (zenity, or kdialog when zenity is
+// missing). The command line is built, and the program's answer read, by plain functions that tests call
+// directly; os_open_dialog and os_save_dialog (os_platform.h) put them together. Main thread only.
+#pragma once
+#include <cstdint>
+
+enum { OS_DIALOG_ZENITY = 1, OS_DIALOG_KDIALOG = 2 };
+
+constexpr int32_t OS_DIALOG_MAX_ARGS = 12;  // arguments of a dialog command, program name included
+constexpr int32_t OS_DIALOG_TEXT = 4096;    // characters of all arguments together, terminators included
+constexpr int32_t OS_DIALOG_OUTPUT = 4096;  // longest answer read from a dialog program
+constexpr int32_t OS_DIALOG_NOT_FOUND = -1; // os_dialog_run: the program does not exist
+constexpr int32_t OS_DIALOG_CANCELLED = 0;  // os_dialog_run: closed without a choice, or failed
+constexpr int32_t OS_DIALOG_CHOSEN = 1;     // os_dialog_run: the program printed a choice
+
+// A dialog program's argument vector; argv points into text and ends with a null pointer.
+struct os_dialog_command {
+    char text[OS_DIALOG_TEXT]; // the arguments, each NUL-terminated, one after the other
+    char* argv[OS_DIALOG_MAX_ARGS + 1];
+    int32_t argc;
+};
+
+// Fills cmd with the command line of an open (save 0) or save (save 1) dialog of the given program, starting in
+// start_dir (null or empty: the program's default). Returns 1, or 0 when the arguments do not fit.
+int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* start_dir);
+
+// Turns a dialog program's standard output into the chosen path: the output up to its final line break.
+// Returns 1 with the path in path; 0 when nothing was chosen, the output holds a NUL, or the path (with its
+// terminator) does not fit into capacity, so a path is never cut short.
+int os_dialog_answer(const char* output, int32_t length, char* path, int32_t capacity);
+
+// File type of a path chosen in the save dialog: a name ending in ".h" (any case) is OS_FILE_HEADER; a name
+// without an extension gets ".qvl" appended and is OS_FILE_MODULE; any other name is OS_FILE_MODULE.
+// Returns 0 (path unchanged) when ".qvl" does not fit into capacity.
+int os_dialog_save_type(char* path, int32_t capacity);
+
+// The directory of the running program with a trailing '/', from /proc/self/exe. Returns 0 (dir empty) when
+// it cannot be found or does not fit.
+int os_program_dir(char* dir, int32_t capacity);
+
+// Starts argv[0] (searched on PATH, no shell) with standard input and error on /dev/null, collects its standard
+// output into output (at most capacity bytes) and waits for it. Returns OS_DIALOG_CHOSEN when it exited with
+// status 0 and its whole output fitted, OS_DIALOG_NOT_FOUND when the program does not exist, else
+// OS_DIALOG_CANCELLED.
+int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length);

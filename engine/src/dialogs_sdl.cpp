@@ -1,0 +1,209 @@
+// File dialogs of the Linux desktop backend: the open and save dialogs are the desktop's own, shown by zenity
+// (or kdialog when zenity is missing) started without a shell, with the chosen path read from its standard
+// output. Main thread only; the call blocks until the dialog closes. Owns no state between calls.
+#include "dialogs.h"
+
+#include "os_platform.h"
+#include "os_tools.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+// Appends the argument a followed by b (b may be null) to cmd. Returns 0 when it does not fit.
+static int os_dialog_add(os_dialog_command* cmd, int32_t* used, const char* a, const char* b) {
+    const size_t la = strlen(a);
+    const size_t lb = b ? strlen(b) : 0;
+    if (cmd->argc >= OS_DIALOG_MAX_ARGS) return 0;
+    if (la + lb + 1 > (size_t)(OS_DIALOG_TEXT - *used)) return 0;
+    char* arg = cmd->text + *used;
+    memcpy(arg, a, la);
+    if (lb) memcpy(arg + la, b, lb);
+    arg[la + lb] = 0;
+    *used += (int32_t)(la + lb + 1);
+    cmd->argv[cmd->argc++] = arg;
+    cmd->argv[cmd->argc] = nullptr;
+    return 1;
+}
+
+int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* start_dir) {
+    OS_ASSERT(cmd != nullptr);
+    if (!cmd) return 0;
+    cmd->argc = 0;
+    cmd->argv[0] = nullptr;
+    int32_t used = 0;
+    const bool has_dir = start_dir && start_dir[0];
+    int ok = 1;
+    if (tool == OS_DIALOG_ZENITY) {
+        ok &= os_dialog_add(cmd, &used, "zenity", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--file-selection", nullptr);
+        if (save) ok &= os_dialog_add(cmd, &used, "--save", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--modal", nullptr);
+        ok &= os_dialog_add(cmd, &used, save ? "--title=Save As" : "--title=Open", nullptr);
+        if (has_dir) ok &= os_dialog_add(cmd, &used, "--filename=", start_dir);
+        ok &= os_dialog_add(cmd, &used, "--file-filter=Quavlo module | *.qvl", nullptr);
+        if (save) ok &= os_dialog_add(cmd, &used, "--file-filter=C header file | *.h", nullptr);
+    } else if (tool == OS_DIALOG_KDIALOG) {
+        ok &= os_dialog_add(cmd, &used, "kdialog", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--title", nullptr);
+        ok &= os_dialog_add(cmd, &used, save ? "Save As" : "Open", nullptr);
+        ok &= os_dialog_add(cmd, &used, save ? "--getsavefilename" : "--getopenfilename", nullptr);
+        // The start directory is a positional argument: keep it from being read as an option.
+        if (!has_dir)
+            ok &= os_dialog_add(cmd, &used, ".", nullptr);
+        else if (start_dir[0] == '-')
+            ok &= os_dialog_add(cmd, &used, "./", start_dir);
+        else
+            ok &= os_dialog_add(cmd, &used, start_dir, nullptr);
+        ok &=
+            os_dialog_add(cmd, &used, save ? "*.qvl|Quavlo module\n*.h|C header file" : "*.qvl|Quavlo module", nullptr);
+    } else {
+        OS_ASSERT(tool == OS_DIALOG_ZENITY || tool == OS_DIALOG_KDIALOG);
+        return 0;
+    }
+    if (!ok) {
+        cmd->argc = 0;
+        cmd->argv[0] = nullptr;
+    }
+    return ok;
+}
+
+int os_dialog_answer(const char* output, int32_t length, char* path, int32_t capacity) {
+    if (!path || capacity <= 0) return 0;
+    path[0] = 0;
+    if (!output || length <= 0) return 0;
+    if (output[length - 1] == '\n') length--;
+    if (length > 0 && output[length - 1] == '\r') length--;
+    if (length == 0 || memchr(output, 0, (size_t)length)) return 0;
+    if (length >= capacity) return 0;
+    memcpy(path, output, (size_t)length);
+    path[length] = 0;
+    return 1;
+}
+
+int os_dialog_save_type(char* path, int32_t capacity) {
+    if (!path || capacity <= 0) return 0;
+    const char* end = (const char*)memchr(path, 0, (size_t)capacity);
+    OS_ASSERT(end != nullptr);
+    if (!end) return 0;
+    const int32_t length = (int32_t)(end - path);
+    const char* slash = strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    if (!name[0]) return 0; // a directory, not a file
+    if (length >= 2 && path[length - 2] == '.' && (path[length - 1] == 'h' || path[length - 1] == 'H'))
+        return OS_FILE_HEADER;
+    if (!strchr(name, '.')) {
+        static const char ext[] = ".qvl";
+        if (length + (int32_t)sizeof ext > capacity) return 0;
+        memcpy(path + length, ext, sizeof ext);
+    }
+    return OS_FILE_MODULE;
+}
+
+int os_program_dir(char* dir, int32_t capacity) {
+    if (!dir || capacity <= 0) return 0;
+    dir[0] = 0;
+    const ssize_t n = readlink("/proc/self/exe", dir, (size_t)capacity);
+    // A result that fills the buffer may have been cut short.
+    if (n <= 0 || n >= capacity) {
+        dir[0] = 0;
+        return 0;
+    }
+    dir[n] = 0;
+    char* slash = strrchr(dir, '/');
+    if (!slash) {
+        dir[0] = 0;
+        return 0;
+    }
+    slash[1] = 0;
+    return 1;
+}
+
+int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length) {
+    if (length) *length = 0;
+    if (!argv || !argv[0] || !output || capacity <= 0) return OS_DIALOG_CANCELLED;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return OS_DIALOG_CANCELLED;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        return spawned == ENOENT ? OS_DIALOG_NOT_FOUND : OS_DIALOG_CANCELLED;
+    }
+
+    // Read to the end even past the buffer, so the program never blocks on a full pipe.
+    int32_t total = 0;
+    int overflow = 0;
+    char discard[256];
+    for (;;) {
+        const bool room = total < capacity;
+        const ssize_t n =
+            read(fds[0], room ? output + total : discard, room ? (size_t)(capacity - total) : sizeof discard);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (room)
+            total += (int32_t)n;
+        else
+            overflow = 1;
+    }
+    close(fds[0]);
+
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return OS_DIALOG_CANCELLED;
+    }
+    if (length) *length = total;
+    if (!WIFEXITED(status)) return OS_DIALOG_CANCELLED;
+    // A C library that reports a failed exec only through the child's exit status uses 127.
+    if (WEXITSTATUS(status) == 127) return OS_DIALOG_NOT_FOUND;
+    if (WEXITSTATUS(status) != 0 || overflow) return OS_DIALOG_CANCELLED;
+    return OS_DIALOG_CHOSEN;
+}
+
+// Shows the open (save 0) or save dialog with the first dialog program that exists. Returns 1 with the path.
+static int os_dialog_show(int save, char* path, int32_t capacity) {
+    OS_ASSERT(path != nullptr && capacity > 0);
+    if (!path || capacity <= 0) return 0;
+    path[0] = 0;
+    char dir[1024];
+    os_program_dir(dir, (int32_t)sizeof dir);
+    os_dialog_command cmd;
+    char output[OS_DIALOG_OUTPUT];
+    static const int tools[] = {OS_DIALOG_ZENITY, OS_DIALOG_KDIALOG};
+    for (int tool : tools) {
+        if (!os_dialog_build(&cmd, tool, save, dir)) return 0;
+        int32_t length = 0;
+        const int result = os_dialog_run(cmd.argv, output, (int32_t)sizeof output, &length);
+        if (result == OS_DIALOG_NOT_FOUND) continue;
+        if (result != OS_DIALOG_CHOSEN) return 0;
+        return os_dialog_answer(output, length, path, capacity);
+    }
+    os_message_box("A file dialog needs zenity or kdialog. Please install one of them.", "ERROR");
+    return 0;
+}
+
+int os_open_dialog(char* path, int32_t capacity) { return os_dialog_show(0, path, capacity); }
+
+int os_save_dialog(char* path, int32_t capacity, int* file_type) {
+    if (!os_dialog_show(1, path, capacity)) return 0;
+    const int type = os_dialog_save_type(path, capacity);
+    if (!type) {
+        path[0] = 0;
+        return 0;
+    }
+    if (file_type) *file_type = type;
+    return 1;
+}

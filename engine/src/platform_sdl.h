@@ -1,0 +1,32 @@
+// The parts of the SDL2 platform backend that its tests reach directly: key translation, event handling and
+// the copy of the frame rectangle into a surface. Only the backend and its tests include this header.
+#pragma once
+#include "graph.h"
+
+#include <cstdint>
+
+union SDL_Event;
+struct SDL_Surface;
+struct SDL_Window;
+
+// The program's window, null when there is none.
+SDL_Window* os_window();
+
+// Windows virtual-key code of the physical key with this SDL scancode (letters and digits by their place on a
+// US keyboard, whatever the layout prints on them); 0 for keys the program does not know.
+int32_t os_vk_from_scancode(int32_t scancode);
+
+// Records one key press or release: keys pressed with Alt held, F10 and auto-repeats never reach os_keys.
+// Returns the key index that was passed to os_set_key, or -1 when the key was ignored.
+int32_t os_key_event(int32_t scancode, int32_t alt_held, int32_t down, int32_t repeat);
+
+// Releases every key recorded as held (the window lost the keyboard).
+void os_release_keys();
+
+// Handles one SDL event: keys, mouse, window changes. Returns 1 for the quit event.
+int os_handle_event(const SDL_Event* event);
+
+// Copies the rectangle r of a G_WIDTH x G_HEIGHT 0xAARRGGBB buffer into the same place of dst, converting the
+// pixel format when dst is not 32-bit XRGB/ARGB. r is clipped to the buffer and the surface. Returns 1 when
+// pixels were copied.
+int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r);
