@@ -1,0 +1,328 @@
+// File dialogs of the Linux desktop backend: the command lines given to zenity and kdialog, the reading of their
+// answer, the file-type rules of the save dialog, and whole dialogs run against stand-in dialog programs.
+#include "dialogs.h"
+#include "os_platform.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> args_of(const os_dialog_command& cmd) {
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < cmd.argc; i++) out.push_back(cmd.argv[i]);
+    EXPECT_EQ(cmd.argv[cmd.argc], nullptr);
+    return out;
+}
+
+TEST(SdlDialogCommand, ZenityOpenAndSave) {
+    os_dialog_command cmd;
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 0, "/opt/quavlo/"), 1);
+    EXPECT_EQ(args_of(cmd),
+              (std::vector<std::string>{"zenity", "--file-selection", "--modal", "--title=Open",
+                                        "--filename=/opt/quavlo/", "--file-filter=Quavlo module | *.qvl"}));
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 1, "/opt/quavlo/"), 1);
+    EXPECT_EQ(args_of(cmd),
+              (std::vector<std::string>{"zenity", "--file-selection", "--save", "--modal", "--title=Save As",
+                                        "--filename=/opt/quavlo/", "--file-filter=Quavlo module | *.qvl",
+                                        "--file-filter=C header file | *.h"}));
+    // Without a known start directory the dialog opens where it likes.
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 0, ""), 1);
+    for (const std::string& a : args_of(cmd)) EXPECT_EQ(a.rfind("--filename", 0), std::string::npos) << a;
+}
+
+TEST(SdlDialogCommand, KdialogOpenAndSave) {
+    os_dialog_command cmd;
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 0, "/opt/quavlo/"), 1);
+    EXPECT_EQ(args_of(cmd), (std::vector<std::string>{"kdialog", "--title", "Open", "--getopenfilename", "/opt/quavlo/",
+                                                      "*.qvl|Quavlo module"}));
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 1, "/opt/quavlo/"), 1);
+    EXPECT_EQ(args_of(cmd), (std::vector<std::string>{"kdialog", "--title", "Save As", "--getsavefilename",
+                                                      "/opt/quavlo/", "*.qvl|Quavlo module\n*.h|C header file"}));
+    // The start directory is positional: it must never read as an option.
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 0, "--help"), 1);
+    EXPECT_EQ(args_of(cmd)[4], "./--help");
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 0, nullptr), 1);
+    EXPECT_EQ(args_of(cmd)[4], ".");
+}
+
+TEST(SdlDialogCommand, DirectoryWithSpacesQuotesAndNonAsciiStaysOneArgument) {
+    const std::string dir = "/home/J\xC3\xBCrgen M\xC3\xBCller/\"quoted\" 'single' $(rm -rf x); `y` & z/";
+    os_dialog_command cmd;
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 1, dir.c_str()), 1);
+    EXPECT_EQ(args_of(cmd)[5], "--filename=" + dir);
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 1, dir.c_str()), 1);
+    EXPECT_EQ(args_of(cmd)[4], dir);
+}
+
+TEST(SdlDialogCommand, ArgumentsThatDoNotFitAreRefused) {
+    const std::string dir(OS_DIALOG_TEXT, 'd');
+    os_dialog_command cmd;
+    EXPECT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 1, dir.c_str()), 0);
+    EXPECT_EQ(cmd.argc, 0);
+    EXPECT_EQ(cmd.argv[0], nullptr);
+    EXPECT_EQ(os_dialog_build(&cmd, 7, 0, "/"), 0);
+}
+
+int answer(const std::string& output, std::string* path, int32_t capacity = 256) {
+    std::vector<char> buf((size_t)capacity, 'x');
+    const int chosen = os_dialog_answer(output.data(), (int32_t)output.size(), buf.data(), capacity);
+    *path = chosen ? std::string(buf.data()) : std::string();
+    if (!chosen) { EXPECT_EQ(buf[0], 0) << "a refused answer leaves an empty path"; }
+    return chosen;
+}
+
+TEST(SdlDialogAnswer, TheOutputUpToItsLineBreakIsThePath) {
+    std::string path;
+    EXPECT_EQ(answer("/tmp/my song.qvl\n", &path), 1);
+    EXPECT_EQ(path, "/tmp/my song.qvl");
+    EXPECT_EQ(answer("/tmp/\"a\" 'b' \\c.qvl\n", &path), 1);
+    EXPECT_EQ(path, "/tmp/\"a\" 'b' \\c.qvl");
+    EXPECT_EQ(answer("/tmp/M\xC3\xBCsik \xE2\x99\xAA.qvl\n", &path), 1);
+    EXPECT_EQ(path, "/tmp/M\xC3\xBCsik \xE2\x99\xAA.qvl");
+    EXPECT_EQ(answer("/tmp/no line break", &path), 1);
+    EXPECT_EQ(path, "/tmp/no line break");
+    EXPECT_EQ(answer("/tmp/crlf.qvl\r\n", &path), 1);
+    EXPECT_EQ(path, "/tmp/crlf.qvl");
+    // Only the final line break goes; leading and inner spaces are part of the name.
+    EXPECT_EQ(answer(" /tmp/x \n", &path), 1);
+    EXPECT_EQ(path, " /tmp/x ");
+}
+
+TEST(SdlDialogAnswer, NothingChosenOrUnusableOutput) {
+    std::string path;
+    EXPECT_EQ(answer("", &path), 0);
+    EXPECT_EQ(answer("\n", &path), 0);
+    EXPECT_EQ(answer(std::string("/tmp/a\0b.qvl\n", 13), &path), 0);
+    EXPECT_EQ(os_dialog_answer("x\n", 2, nullptr, 10), 0);
+}
+
+TEST(SdlDialogAnswer, APathIsNeverCutShort) {
+    std::string path;
+    EXPECT_EQ(answer("/tmp/abcd\n", &path, 10), 1); // nine characters and the terminator
+    EXPECT_EQ(path, "/tmp/abcd");
+    EXPECT_EQ(answer("/tmp/abcde\n", &path, 10), 0);
+}
+
+int save_type(std::string* path, int32_t capacity = 256) {
+    std::vector<char> buf((size_t)capacity, 0);
+    std::copy(path->begin(), path->end(), buf.begin());
+    const int type = os_dialog_save_type(buf.data(), capacity);
+    *path = buf.data();
+    return type;
+}
+
+TEST(SdlDialogSaveType, HeaderModuleAndDefaultExtension) {
+    std::string p = "/tmp/tune.h";
+    EXPECT_EQ(save_type(&p), OS_FILE_HEADER);
+    EXPECT_EQ(p, "/tmp/tune.h");
+    p = "/tmp/TUNE.H";
+    EXPECT_EQ(save_type(&p), OS_FILE_HEADER);
+    p = "/tmp/my.song.h";
+    EXPECT_EQ(save_type(&p), OS_FILE_HEADER);
+    p = "/tmp/new tune";
+    EXPECT_EQ(save_type(&p), OS_FILE_MODULE);
+    EXPECT_EQ(p, "/tmp/new tune.qvl");
+    // A dot in a directory name is no extension of the file.
+    p = "/tmp/v1.2/song";
+    EXPECT_EQ(save_type(&p), OS_FILE_MODULE);
+    EXPECT_EQ(p, "/tmp/v1.2/song.qvl");
+    p = "relative";
+    EXPECT_EQ(save_type(&p), OS_FILE_MODULE);
+    EXPECT_EQ(p, "relative.qvl");
+    for (const char* kept : {"/tmp/song.qvl", "/tmp/song.txt", "/tmp/song.hh", "/tmp/song.QVL", "/tmp/x.h.bak"}) {
+        p = kept;
+        EXPECT_EQ(save_type(&p), OS_FILE_MODULE) << kept;
+        EXPECT_EQ(p, kept);
+    }
+}
+
+TEST(SdlDialogSaveType, AppendingOnlyWhenItFitsAndOnlyToFiles) {
+    std::string p = "/tmp/abc"; // 8 characters: ".qvl" and the terminator need 13
+    EXPECT_EQ(save_type(&p, 12), 0);
+    EXPECT_EQ(p, "/tmp/abc");
+    p = "/tmp/abc";
+    EXPECT_EQ(save_type(&p, 13), OS_FILE_MODULE);
+    EXPECT_EQ(p, "/tmp/abc.qvl");
+    p = "/tmp/dir/";
+    EXPECT_EQ(save_type(&p), 0);
+    char unterminated[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(os_dialog_save_type(unterminated, 4), 0);
+}
+
+TEST(SdlDialogProgramDir, IsTheDirectoryOfThisExecutable) {
+    char dir[1024];
+    ASSERT_EQ(os_program_dir(dir, (int32_t)sizeof dir), 1);
+    const std::string d = dir;
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d.back(), '/');
+    EXPECT_TRUE(std::filesystem::exists(d + "test_sdl_dialogs"));
+    char tiny[4];
+    EXPECT_EQ(os_program_dir(tiny, 4), 0);
+    EXPECT_EQ(tiny[0], 0);
+}
+
+// Runs the dialogs against shell scripts named like the dialog programs, in a directory that is the whole PATH.
+class SdlDialogRun : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string saved_path, saved_display, saved_wayland;
+    bool had_display = false, had_wayland = false;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/quavlo-dialogs-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        saved_path = getenv("PATH") ? getenv("PATH") : "";
+        // A real message box must never open and wait during a test.
+        had_display = getenv("DISPLAY") != nullptr;
+        if (had_display) saved_display = getenv("DISPLAY");
+        had_wayland = getenv("WAYLAND_DISPLAY") != nullptr;
+        if (had_wayland) saved_wayland = getenv("WAYLAND_DISPLAY");
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("PATH", dir.c_str(), 1);
+    }
+
+    void TearDown() override {
+        setenv("PATH", saved_path.c_str(), 1);
+        if (had_display) setenv("DISPLAY", saved_display.c_str(), 1);
+        if (had_wayland) setenv("WAYLAND_DISPLAY", saved_wayland.c_str(), 1);
+        std::filesystem::remove_all(dir);
+    }
+
+    // A stand-in dialog program that records its arguments, prints answer and exits with status.
+    void program(const std::string& name, const std::string& answer, int status) {
+        std::ofstream(dir + "/" + name + ".answer", std::ios::binary) << answer;
+        std::ofstream script(dir + "/" + name);
+        script << "#!/bin/sh\n"
+               << "printf '%s\\0' \"$@\" > '" << dir << "/" << name << ".args'\n"
+               << "/bin/cat '" << dir << "/" << name << ".answer'\n"
+               << "exit " << status << "\n";
+        script.close();
+        chmod((dir + "/" + name).c_str(), 0755);
+    }
+
+    std::vector<std::string> recorded_args(const std::string& name) {
+        std::ifstream in(dir + "/" + name + ".args", std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        std::vector<std::string> out;
+        std::string all = ss.str(), cur;
+        for (char c : all) {
+            if (c == 0) {
+                out.push_back(cur);
+                cur.clear();
+            } else {
+                cur += c;
+            }
+        }
+        return out;
+    }
+
+    bool ran(const std::string& name) { return std::filesystem::exists(dir + "/" + name + ".args"); }
+};
+
+TEST_F(SdlDialogRun, RunsWithoutAShellAndReadsTheAnswer) {
+    const std::string tricky = "/tmp/a \"b\" 'c' $(touch pwned) ; d\xC3\xA9.qvl\n";
+    program("fake-dialog", tricky, 0);
+    char* argv[] = {(char*)"fake-dialog", (char*)"--one arg", (char*)"$HOME", nullptr};
+    char out[256];
+    int32_t length = -1;
+    EXPECT_EQ(os_dialog_run(argv, out, (int32_t)sizeof out, &length), OS_DIALOG_CHOSEN);
+    EXPECT_EQ(std::string(out, (size_t)length), tricky);
+    EXPECT_EQ(recorded_args("fake-dialog"), (std::vector<std::string>{"--one arg", "$HOME"}));
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+}
+
+TEST_F(SdlDialogRun, CancelMissingProgramAndOverlongOutput) {
+    program("cancels", "", 1);
+    char* cancel_argv[] = {(char*)"cancels", nullptr};
+    char out[64];
+    int32_t length = 0;
+    EXPECT_EQ(os_dialog_run(cancel_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_CANCELLED);
+
+    char* missing_argv[] = {(char*)"no-such-dialog-program", nullptr};
+    EXPECT_EQ(os_dialog_run(missing_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_NOT_FOUND);
+
+    // Far more output than the buffer and the pipe hold: read to the end, refused, and no hang.
+    program("chatty", std::string(200000, 'z'), 0);
+    char* chatty_argv[] = {(char*)"chatty", nullptr};
+    EXPECT_EQ(os_dialog_run(chatty_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_CANCELLED);
+    EXPECT_EQ(length, (int32_t)sizeof out);
+}
+
+TEST_F(SdlDialogRun, OpenDialogThroughZenity) {
+    program("zenity", "/music/Sch\xC3\xB6ne \"Lieder\"/tune one.qvl\n", 0);
+    program("kdialog", "/wrong.qvl\n", 0);
+    char path[256];
+    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path), 1);
+    EXPECT_EQ(std::string(path), "/music/Sch\xC3\xB6ne \"Lieder\"/tune one.qvl");
+    EXPECT_FALSE(ran("kdialog"));
+    char exe_dir[1024];
+    ASSERT_EQ(os_program_dir(exe_dir, (int32_t)sizeof exe_dir), 1);
+    const std::vector<std::string> args = recorded_args("zenity");
+    ASSERT_EQ(args.size(), 5u);
+    EXPECT_EQ(args[0], "--file-selection");
+    EXPECT_EQ(args[3], std::string("--filename=") + exe_dir);
+    EXPECT_EQ(args[4], "--file-filter=Quavlo module | *.qvl");
+}
+
+TEST_F(SdlDialogRun, SaveDialogDecidesTheFileTypeFromTheName) {
+    char path[256];
+    int type = 0;
+    program("zenity", "/songs/new tune\n", 0);
+    ASSERT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 1);
+    EXPECT_EQ(std::string(path), "/songs/new tune.qvl");
+    EXPECT_EQ(type, OS_FILE_MODULE);
+    EXPECT_EQ(recorded_args("zenity")[1], "--save");
+
+    program("zenity", "/songs/Tune.H\n", 0);
+    ASSERT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 1);
+    EXPECT_EQ(std::string(path), "/songs/Tune.H");
+    EXPECT_EQ(type, OS_FILE_HEADER);
+
+    type = 0;
+    program("zenity", "", 1);
+    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 0);
+    EXPECT_EQ(path[0], 0);
+    EXPECT_EQ(type, 0);
+
+    // A chosen name that does not fit with its extension is refused, not cut.
+    program("zenity", "/songs/abcdefgh\n", 0);
+    char small[16]; // the name fits, its extension does not
+    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), 0);
+    EXPECT_EQ(small[0], 0);
+}
+
+TEST_F(SdlDialogRun, KdialogWhenZenityIsMissing) {
+    program("kdialog", "/songs/from kde.qvl\n", 0);
+    char path[256];
+    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path), 1);
+    EXPECT_EQ(std::string(path), "/songs/from kde.qvl");
+    EXPECT_EQ(recorded_args("kdialog")[2], "--getopenfilename");
+    // Cancelled in kdialog: nothing chosen, and no second dialog.
+    program("kdialog", "", 1);
+    EXPECT_EQ(os_open_dialog(path, (int32_t)sizeof path), 0);
+}
+
+TEST_F(SdlDialogRun, NeitherProgramShowsAMessageAndChoosesNothing) {
+    char path[256] = "stale";
+    int type = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(os_open_dialog(path, (int32_t)sizeof path), 0);
+    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(path[0], 0);
+    EXPECT_EQ(type, 0);
+    // No display here, so the message box falls back to standard error.
+    EXPECT_NE(err.find("A file dialog needs zenity or kdialog"), std::string::npos) << err;
+}
+
+} // namespace
