@@ -23,6 +23,7 @@ extern audio_dev* audio_device;                   // the open device, null while
 extern bool (*audio_start_thread)();
 
 void init_sounds();
+// Ends the audio thread, which may be waiting for audio_lock: the caller must not hold it.
 void deinit_sounds();
 void audio_open();
 void audio_close();
@@ -32,14 +33,3 @@ void audio_fill(int32_t count);
 int32_t audio_thread(void* parameter);
 // True while the audio thread runs (from its start until its last act).
 bool audio_thread_running();
-
-// The application holds audio_lock (std::lock_guard) around each step's update and drawing. While a modal dialog
-// or message box is open it lets go of it, so that the audio thread plays on: this releases the lock, held once by
-// the calling thread, for its own lifetime.
-class audio_lock_released {
-public:
-    audio_lock_released() { audio_lock.unlock(); }
-    ~audio_lock_released() { audio_lock.lock(); }
-    audio_lock_released(const audio_lock_released&) = delete;
-    audio_lock_released& operator=(const audio_lock_released&) = delete;
-};
