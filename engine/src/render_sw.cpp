@@ -62,9 +62,10 @@ g_image g_load_pcx(const uint8_t* data, int32_t size) {
     image = g_create_image(width, height);
     if (!image.pixels) return image;
 
-    // The pixel stream ends where the palette begins, so a short stream never decodes palette bytes as pixels.
+    // The pixel stream ends before the palette and the marker byte in front of it, so a stream that is cut
+    // short never decodes either of them as pixels.
     const uint8_t* palette = data + size - PCX_PALETTE;
-    const int32_t stream_end = size - PCX_PALETTE;
+    const int32_t stream_end = size - PCX_PALETTE - 1 > PCX_HEADER ? size - PCX_PALETTE - 1 : PCX_HEADER;
     int32_t in = PCX_HEADER;
     int32_t out = 0;
     while (out < total && in < stream_end) {
