@@ -7,7 +7,7 @@ packages=(
   libgtest-dev googletest libgmock-dev libbenchmark-dev libcli11-dev libstb-dev
   libsdl2-dev
   clang libclang-rt-dev
-  xvfb xauth xdotool x11-utils zenity
+  xvfb xauth xdotool x11-utils x11-apps zenity
 )
 
 missing=()

@@ -1,0 +1,20 @@
+# End-to-end runs of the real executables in a virtual X server: the window, its picture, a key press and the
+# close button. The stand-in application exercises the SDL2 platform layer alone; the tracker itself runs the
+# same checks once it is built. Labelled "e2e" (not run under the sanitizers).
+find_program(QUAVLO_PYTHON3 python3)
+if(TARGET quavlo_sdl AND QUAVLO_PYTHON3)
+  add_executable(quavlo-e2e-mini ${CMAKE_CURRENT_SOURCE_DIR}/e2e/mini_app.cpp)
+  target_link_libraries(quavlo-e2e-mini PRIVATE "$<LINK_GROUP:RESCAN,quavlo_sdl,quavlo_engine>")
+
+  set(QUAVLO_E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.py)
+  add_test(NAME e2e_platform_mini
+           COMMAND ${QUAVLO_PYTHON3} ${QUAVLO_E2E_DRIVER} $<TARGET_FILE:quavlo-e2e-mini> --key-log "key %d"
+                   --expect-log "mini: 1 key presses")
+  set_tests_properties(e2e_platform_mini PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+  if(TARGET quavlo)
+    add_test(NAME e2e_quavlo COMMAND ${QUAVLO_PYTHON3} ${QUAVLO_E2E_DRIVER} $<TARGET_FILE:quavlo>
+                                     --expect-log "init sounds" --expect-log "deinit sounds")
+    set_tests_properties(e2e_quavlo PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+  endif()
+endif()
