@@ -1,0 +1,77 @@
+// Cost of one step of the tracker (update, drawing, composition, presentation into the headless window):
+// idle, typing a note, and playing, where the pattern layer is redrawn in every step; the worst case adds a
+// held mouse button, which redraws the interface layer too and composes the whole frame.
+#include "app.h"
+#include "headless.h"
+#include "manual_audio_device.h"
+#include "os_platform.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void start_app() {
+    manual_audio_reset_state();
+    hl_reset_loop();
+    os_tick();
+    hl_advance_ms(25);
+    os_tick();
+}
+
+void step() {
+    hl_advance_ms(25);
+    os_tick();
+}
+
+void BM_StepIdle(benchmark::State& state) {
+    start_app();
+    for (auto _ : state) step();
+    app_shutdown();
+}
+BENCHMARK(BM_StepIdle);
+
+void BM_StepTyping(benchmark::State& state) {
+    start_app();
+    for (auto _ : state) {
+        os_set_key('Q', 1);
+        step();
+        os_set_key('Q', 0);
+        app.editor.cursor_row &= 31;
+    }
+    app_shutdown();
+}
+BENCHMARK(BM_StepTyping);
+
+void BM_StepPlaying(benchmark::State& state) {
+    start_app();
+    app_lock();
+    snd_play_song(&app.song);
+    app_unlock();
+    for (auto _ : state) step();
+    app_lock();
+    snd_stop_song(&app.song);
+    app_unlock();
+    app_shutdown();
+}
+BENCHMARK(BM_StepPlaying);
+
+void BM_StepPlayingFullFrame(benchmark::State& state) {
+    start_app();
+    app_lock();
+    snd_play_song(&app.song);
+    app_unlock();
+    os_mouse_x = 60;
+    os_mouse_y = 400;
+    os_mouse_down = 1;
+    for (auto _ : state) step();
+    os_mouse_down = 0;
+    app_lock();
+    snd_stop_song(&app.song);
+    app_unlock();
+    app_shutdown();
+}
+BENCHMARK(BM_StepPlayingFullFrame);
+
+} // namespace
+
+BENCHMARK_MAIN();
