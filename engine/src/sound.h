@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "os_tools.h"
+
 constexpr int32_t SND_BLOCK = 1102;         // samples per audio block
 constexpr int32_t SND_RATE = 22050;         // output samples per second
 constexpr int32_t SND_CHANNELS = 4;         // channels of a pattern
@@ -91,6 +93,15 @@ extern uint32_t snd_noise_seed;   // noise generator state, 55 at start
 extern int16_t os_sin_table[256]; // table sine over a period of 6.28 radians
 extern int32_t (*snd_clock_ms)(); // millisecond clock that seeds the noise sample (os_time_ms by default)
 
+extern float os_sin_value[256]; // os_sin_table scaled to -1..1, the values os_sin returns
+
+// Table sine: 256 entries over 6.28 radians. Inline because the mixer's vibrato calls it for every sample.
+inline float os_sin(float x) {
+    const double scaled = (double)x * 40.76433121019108; // 256 / 6.28
+    const int32_t index = (scaled > -2147483648.0 && scaled < 2147483648.0 ? (int32_t)scaled : 0) & 255;
+    return os_sin_value[index];
+}
+
 snd_song snd_create_song(snd_song* song, uint8_t pattern_count);
 void snd_free_song(snd_song* song);
 void snd_add_pattern(snd_song* song);
@@ -98,7 +109,6 @@ void snd_delete_pattern(snd_song* song, int32_t index);
 void snd_insert_order(snd_song* song, int32_t index);
 void snd_delete_order(snd_song* song, int32_t index);
 int32_t snd_check_sample(const snd_sample* sample);
-float os_sin(float x);
 void snd_gen_sine(snd_sample* s);
 void snd_gen_ramp(snd_sample* s);
 void snd_gen_square(snd_sample* s, float duty);

@@ -11,25 +11,18 @@ uint16_t sound_amplitude;               // clip ceiling; 32767 once the sound sy
 int32_t snd_live_samples;               // generated sample data blocks alive
 uint32_t snd_noise_seed = 55;           // noise generator state
 int32_t (*snd_clock_ms)() = os_time_ms; // seeds the noise sample; the CLI pins it for reproducible renders
-int16_t os_sin_table[256];              // table sine, filled on first use
+int16_t os_sin_table[256];              // table sine, filled before main
+float os_sin_value[256];                // the table's entries scaled by 1 / 32767
 
-static bool os_sin_ready; // os_sin_table has been filled
-
-// floor(32767 sin(i 6.28 / 256) + 0.25): the table's period is 6.28 radians, not 2 pi.
-static void os_sin_fill() {
-    for (int i = 0; i < 256; i++) os_sin_table[i] = (int16_t)floor(32767.0 * sin(i * 6.28 / 256.0) + 0.25);
-    os_sin_ready = true;
-}
-
-static const bool os_sin_filled_at_load = (os_sin_fill(), true);
-
-float os_sin(float x) {
-    if (!os_sin_ready) os_sin_fill();
-    const int32_t index = (int32_t)((double)x * 40.76433121019108) & 255;
-    const float result = (float)(os_sin_table[index] * 3.0518509447574615e-05);
-    OS_ASSERT(result >= -1.0f && result <= 1.0f);
-    return result;
-}
+// floor(32767 sin(i 6.28 / 256) + 0.25): the table's period is 6.28 radians, not 2 pi. Filled before main.
+static const bool os_sin_filled = [] {
+    for (int i = 0; i < 256; i++) {
+        os_sin_table[i] = (int16_t)floor(32767.0 * sin(i * 6.28 / 256.0) + 0.25);
+        os_sin_value[i] = (float)(os_sin_table[i] * 3.0518509447574615e-05);
+        OS_ASSERT(os_sin_value[i] >= -1.0f && os_sin_value[i] <= 1.0f);
+    }
+    return true;
+}();
 
 int32_t snd_check_sample(const snd_sample* sample) {
     if (!sample || sample->length <= 0) return 1;

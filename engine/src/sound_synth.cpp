@@ -159,82 +159,103 @@ void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
 
 // The sample value under a read position. A position at or beyond the length (after a bare change to a
 // shorter sample, or a step larger than the sample) is read modulo the length.
-static inline float snd_read(const snd_sample* s, float phase) {
-    const int32_t length = s->length;
-    if (phase >= 0 && phase < (float)length) {
-        int32_t i = (int32_t)phase;
-        return s->data[i < length ? i : length - 1];
+static inline float snd_read(const float* data, int32_t length, float flength, float phase) {
+    if (phase >= 0 && phase < flength) {
+        const int32_t i = (int32_t)phase;
+        return data[i < length ? i : length - 1];
     }
     double p = std::isfinite(phase) ? fmod((double)phase, (double)length) : 0.0;
     if (p < 0) p += length;
     int32_t i = (int32_t)p;
     if (i < 0 || i >= length) i = 0;
-    return s->data[i];
+    return data[i];
 }
+
+// What the mixer needs of a sounding voice; none of it can change while a block is mixed.
+struct snd_mix_voice {
+    snd_voice* v;
+    const float* data;
+    int32_t length;
+    float flength;
+    bool inverted; // an effect byte with high nibble 2 turns the output over
+};
 
 void snd_mix(int16_t* block) {
     const int32_t low = -(sound_amplitude / 2);
     const int32_t high = sound_amplitude;
+    // Voices can only fall silent inside a block, never start: the sounding ones are gathered once, in mixing
+    // order (bank 0 voices 0..9, then bank 1), so the loop below visits only those.
+    snd_mix_voice sounding[2 * SND_VOICES];
+    int32_t count = 0;
+    for (auto& bank : snd_voices)
+        for (snd_voice& v : bank) {
+            if (!v.active || !v.enabled) continue;
+            const snd_sample* s = v.sample;
+            if (!s || !s->data || s->length <= 0) {
+                v.active = 0;
+                continue;
+            }
+            sounding[count++] = {&v, s->data, s->length, (float)s->length, (v.effect >> 4) == 2};
+        }
     for (int32_t i = 0; i < SND_BLOCK; i++) {
-        float acc = 0;
+        // Each oscillator's signed contribution, in mixing order; summed into the accumulator afterwards so that
+        // the voices' own work does not wait on the accumulator's rounding chain.
+        double terms[4 * SND_VOICES];
+        int32_t t = 0;
         int32_t n = 0;
-        for (auto& bank : snd_voices) {
-            for (snd_voice& v : bank) {
-                if (!v.active || !v.enabled) continue;
-                const snd_sample* s = v.sample;
-                if (!s || !s->data || s->length <= 0) {
+        for (int32_t j = 0; j < count; j++) {
+            const snd_mix_voice& mv = sounding[j];
+            snd_voice& v = *mv.v;
+            if (!v.active) continue;
+            n++;
+            if (v.volume != v.target_volume)
+                v.volume = (float)((double)v.volume + ((double)v.target_volume - (double)v.volume) * (double)0.01f);
+            // The second oscillator sounds with the opposite sign of the first, and only while their steps differ.
+            const double x = snd_read(mv.data, mv.length, mv.flength, v.phase[0]) * (double)v.volume;
+            terms[t++] = mv.inverted ? -x : x;
+            if (v.step[1] != v.step[0]) {
+                const double y = snd_read(mv.data, mv.length, mv.flength, v.phase[1]) * (double)v.volume;
+                terms[t++] = mv.inverted ? y : -y;
+            }
+            for (int k = 0; k < 2; k++) {
+                if (v.target_step[k] != v.step[k]) {
+                    v.step[k] =
+                        (float)((double)v.step[k] + ((double)v.target_step[k] - (double)v.step[k]) * (double)0.001f);
+                    v.base_step[k] = v.step[k];
+                }
+                // A float sum rounds the exact sum once, just as the double sum rounded to float does.
+                v.phase[k] = v.phase[k] + v.step[k];
+            }
+            if (v.countdown > 0) {
+                v.countdown--;
+                if (v.countdown == 0)
                     v.active = 0;
-                    continue;
-                }
-                n++;
-                if (v.volume != v.target_volume)
-                    v.volume = (float)((double)v.volume + ((double)v.target_volume - (double)v.volume) * (double)0.01f);
-                const bool inverted = (v.effect >> 4) == 2;
-                const double x = snd_read(s, v.phase[0]);
-                acc = inverted ? (float)((double)acc - x * v.volume) : (float)((double)acc + x * v.volume);
-                if (v.step[1] != v.step[0]) {
-                    const double y = snd_read(s, v.phase[1]);
-                    acc = inverted ? (float)((double)acc + y * v.volume) : (float)((double)acc - y * v.volume);
-                }
-                for (int k = 0; k < 2; k++) {
-                    if (v.target_step[k] != v.step[k]) {
-                        v.step[k] = (float)((double)v.step[k] +
-                                            ((double)v.target_step[k] - (double)v.step[k]) * (double)0.001f);
-                        v.base_step[k] = v.step[k];
-                    }
-                    v.phase[k] = (float)((double)v.phase[k] + (double)v.step[k]);
-                }
-                if (v.countdown > 0) {
-                    v.countdown--;
-                    if (v.countdown == 0)
-                        v.active = 0;
-                    else if (v.fading && v.target_volume > 0)
-                        v.target_volume =
-                            (float)((double)v.target_volume - (double)v.target_volume / (double)v.countdown);
-                }
-                if (v.vibrato) {
-                    v.counter++;
-                    for (int k = 0; k < 2; k++) {
-                        const float m = os_sin((float)v.counter * v.vib_rate);
-                        v.step[k] = v.target_step[k] = (float)((double)m * v.vib_depth + (double)v.base_step[k]);
-                    }
-                }
-                if (v.arpeggio) {
-                    v.counter++;
-                    if (v.counter >= snd_arp_period) {
-                        v.arp_index = v.arp_index >= 2 ? 0 : v.arp_index + 1;
-                        v.counter = 0;
-                        v.step[0] = v.target_step[0] = v.arp_step[0][v.arp_index];
-                        v.step[1] = v.target_step[1] = v.arp_step[1][v.arp_index];
-                    }
-                }
-                const float length = (float)s->length;
-                for (float& p : v.phase) {
-                    if (p >= length) p = p - length;
-                    if (p < 0) p = p + length;
+                else if (v.fading && v.target_volume > 0)
+                    v.target_volume = (float)((double)v.target_volume - (double)v.target_volume / (double)v.countdown);
+            }
+            if (v.vibrato) {
+                v.counter++;
+                // Both oscillators swing by the same table sine of the shared counter.
+                const double m = os_sin((float)v.counter * v.vib_rate);
+                for (int k = 0; k < 2; k++)
+                    v.step[k] = v.target_step[k] = (float)(m * v.vib_depth + (double)v.base_step[k]);
+            }
+            if (v.arpeggio) {
+                v.counter++;
+                if (v.counter >= snd_arp_period) {
+                    v.arp_index = v.arp_index >= 2 ? 0 : v.arp_index + 1;
+                    v.counter = 0;
+                    v.step[0] = v.target_step[0] = v.arp_step[0][v.arp_index];
+                    v.step[1] = v.target_step[1] = v.arp_step[1][v.arp_index];
                 }
             }
+            for (float& p : v.phase) {
+                if (p >= mv.flength) p = p - mv.flength;
+                if (p < 0) p = p + mv.flength;
+            }
         }
+        float acc = 0;
+        for (int32_t k = 0; k < t; k++) acc = (float)((double)acc + terms[k]);
         if (n == 0) {
             // Silence at any one sample silences the whole block, and the capture skips it.
             memset(block, 0, SND_BLOCK * sizeof(int16_t));

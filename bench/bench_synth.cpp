@@ -1,0 +1,93 @@
+// Cost of mixing one block and of a player tick. The real-time factor is audio seconds per CPU second.
+#include "sound.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+struct Engine {
+    snd_song song{};
+    Engine() {
+        sound_amplitude = 32767;
+        snd_slot = 0;
+        for (int b = 0; b < 2; b++) {
+            snd_reset_voices(b);
+            for (int v = 0; v < SND_VOICES; v++) snd_voices[b][v].enabled = v < 4;
+        }
+        snd_arp_period = 551;
+        snd_create_song(&song, 1);
+    }
+    ~Engine() {
+        snd_free_song(&song);
+        for (int b = 0; b < 2; b++) snd_reset_voices(b);
+    }
+    // Voice 0 plain, 1 detuned, 2 with vibrato, 3 with arpeggio, in the current bank.
+    void four_voices() {
+        snd_play_note(0, 4, 0, &song.samples[2], -1);
+        snd_play_note(4, 3, 1, &song.samples[0], -1);
+        snd_set_effect(1, 12, 6);
+        snd_play_note(7, 4, 2, &song.samples[7], -1);
+        snd_set_effect(2, 0x35, 7);
+        snd_play_note(0, 5, 3, &song.samples[1], -1);
+        snd_set_effect(3, 0x47, 3);
+    }
+};
+
+void report(benchmark::State& state) {
+    state.SetItemsProcessed(state.iterations());
+    state.counters["realtime_x"] =
+        benchmark::Counter((double)state.iterations() * SND_BLOCK / SND_RATE, benchmark::Counter::kIsRate);
+}
+
+void BM_MixFourVoices(benchmark::State& state) {
+    Engine e;
+    e.four_voices();
+    int16_t block[SND_BLOCK];
+    for (auto _ : state) {
+        snd_mix(block);
+        benchmark::DoNotOptimize(block);
+    }
+    report(state);
+}
+BENCHMARK(BM_MixFourVoices);
+
+void BM_MixBothBanks(benchmark::State& state) {
+    Engine e;
+    snd_slot = 1;
+    e.four_voices();
+    snd_slot = 0;
+    e.four_voices();
+    int16_t block[SND_BLOCK];
+    for (auto _ : state) {
+        snd_mix(block);
+        benchmark::DoNotOptimize(block);
+    }
+    report(state);
+}
+BENCHMARK(BM_MixBothBanks);
+
+void BM_TickAFullRow(benchmark::State& state) {
+    Engine e;
+    snd_pattern* p = e.song.patterns[0];
+    for (int r = 0; r < SND_ROWS; r++)
+        for (int c = 0; c < SND_CHANNELS; c++) {
+            *snd_cell_field(p, c, SND_FIELD_NOTE, r) = (uint8_t)(0x40 + (r + c) % 12);
+            *snd_cell_field(p, c, SND_FIELD_SAMPLE, r) = (uint8_t)c;
+            *snd_cell_field(p, c, SND_FIELD_VOLUME, r) = 12;
+            *snd_cell_field(p, c, SND_FIELD_EFFECT, r) = 3;
+            *snd_cell_field(p, c, SND_FIELD_PARAM, r) = 0x37;
+            *snd_cell_flags(p, c, r) = 0x1F;
+        }
+    snd_play_song(&e.song);
+    audio_blocks = 0;
+    for (auto _ : state) {
+        e.song.row_time = audio_blocks - e.song.speed; // a row is due on every call
+        benchmark::DoNotOptimize(snd_tick(&e.song, 0));
+    }
+    snd_stop_song(&e.song);
+}
+BENCHMARK(BM_TickAFullRow);
+
+} // namespace
+
+BENCHMARK_MAIN();
