@@ -182,10 +182,8 @@ static int32_t cli_render_blocks(snd_song* song, FILE* out, const cli_render_opt
     }
     wav_file = nullptr;
     if (snd_players[0] == song) snd_stop_song(song);
-    if (cli_progress) {
-        cli_draw_progress(audio_blocks, options.seconds);
-        fputc('\n', stderr);
-    }
+    if (cli_progress)
+        fprintf(stderr, "\rrendered %.1f s of audio%40s\n", (double)audio_blocks * SND_BLOCK / SND_RATE, "");
     return audio_blocks;
 }
 
