@@ -12,3 +12,10 @@ if(TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
                    $<TARGET_FILE:quavlo-cli>)
   set_tests_properties(e2e_app_session PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.
+foreach(suite test_app_editor test_app_files test_app_lifecycle)
+  if(TARGET ${suite})
+    set_tests_properties(${suite} PROPERTIES LABELS tsan)
+  endif()
+endforeach()

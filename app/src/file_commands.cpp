@@ -87,9 +87,10 @@ void app_file_save() {
         for (const char* c = path; *c; c++)
             if (*c == '/' || *c == '\\') title = c + 1;
         char name[APP_PATH_CHARS];
-        strncpy(name, title, sizeof name - 1);
-        name[sizeof name - 1] = 0;
-        if (char* dot = strchr(name, '.')) *dot = 0;
+        int32_t length = 0;
+        while (title[length] && title[length] != '.' && length < APP_PATH_CHARS - 1) length++;
+        memcpy(name, title, (size_t)length);
+        name[length] = 0;
         ok = export_c_header(path, name, &app.song);
     } else {
         ok = save_module(path, &app.song);
