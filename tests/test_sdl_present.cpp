@@ -17,14 +17,12 @@ std::string log_text; // every log line since the fixture started
 
 void collect_log(const char* line) { log_text += line; }
 
-// A headless video driver of this SDL build, or null.
+// A headless video driver of this SDL build, or null. "dummy" loads no graphics libraries.
 const char* headless_driver() {
-    for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
-        const char* name = SDL_GetVideoDriver(i);
-        if (strcmp(name, "offscreen") == 0) return "offscreen";
-    }
-    for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
-        if (strcmp(SDL_GetVideoDriver(i), "dummy") == 0) return "dummy";
+    for (const char* wanted : {"dummy", "offscreen"}) {
+        for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
+            if (strcmp(SDL_GetVideoDriver(i), wanted) == 0) return wanted;
+        }
     }
     return nullptr;
 }
