@@ -248,6 +248,8 @@ int32_t os_init_window(g_display_info* display) {
     // Behave like an ordinary desktop program: the screen saver may run and the compositor stays on.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // No events are taken while a file dialog is open; the window manager must not call the window hung then.
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_PING, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) sdl_fail("the video system could not start");
     // Not resizable, so the window manager offers no maximise and the client area stays the frame's size.
     sdl_window =
