@@ -304,6 +304,8 @@ void os_present(int32_t width, int32_t height) {
     }
     if (r.min_x < 0) r.min_x = 0;
     if (r.min_y < 0) r.min_y = 0;
+    if (r.max_x > G_WIDTH) r.max_x = G_WIDTH;
+    if (r.max_y > G_HEIGHT) r.max_y = G_HEIGHT;
     if (r.max_x > surface->w) r.max_x = surface->w;
     if (r.max_y > surface->h) r.max_y = surface->h;
     if (!os_copy_frame_rect(surface, g_composite, r)) return;
