@@ -137,7 +137,15 @@ void os_compose() {
             for (int32_t y = y0; y < y1; y++) {
                 uint32_t* d = g_composite + y * G_WIDTH;
                 const uint32_t* s = src + y * G_WIDTH;
-                for (int32_t x = x0; x < x1; x++) d[x] = blend(d[x], s[x]);
+                // Interface layers are almost always fully transparent or opaque: such a row is a plain select,
+                // which the compiler vectorises; rows with a partly transparent pixel take the blend.
+                uint32_t partial = 0;
+                for (int32_t x = x0; x < x1; x++) partial |= (uint32_t)((s[x] >> 24) - 1u < 239u);
+                if (partial) {
+                    for (int32_t x = x0; x < x1; x++) d[x] = blend(d[x], s[x]);
+                } else {
+                    for (int32_t x = x0; x < x1; x++) d[x] = (s[x] >> 24) >= 240 ? s[x] : d[x];
+                }
             }
         }
         os_present(G_WIDTH, G_HEIGHT);

@@ -250,6 +250,9 @@ int32_t os_init_window(g_display_info* display) {
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     // No events are taken while a file dialog is open; the window manager must not call the window hung then.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_PING, "0");
+    // The frame is composed in memory already: a plain shared-memory window surface presents it, where the
+    // accelerated one would push every update through a (often software) OpenGL context at several times the cost.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) sdl_fail("the video system could not start");
     // Not resizable, so the window manager offers no maximise and the client area stays the frame's size.
     sdl_window =
