@@ -157,18 +157,21 @@ void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
     }
 }
 
-// The sample value under a read position. A position at or beyond the length (after a bare change to a
-// shorter sample, or a step larger than the sample) is read modulo the length.
-static inline float snd_read(const float* data, int32_t length, float flength, float phase) {
-    if (phase >= 0 && phase < flength) {
-        const int32_t i = (int32_t)phase;
-        return data[i < length ? i : length - 1];
-    }
+// A read position outside the sample (after a bare change to a shorter sample, or a step larger than the
+// sample) is read modulo the length.
+__attribute__((noinline, cold)) static float snd_read_outside(const float* data, int32_t length, float phase) {
     double p = std::isfinite(phase) ? fmod((double)phase, (double)length) : 0.0;
     if (p < 0) p += length;
     int32_t i = (int32_t)p;
     if (i < 0 || i >= length) i = 0;
     return data[i];
+}
+
+// The sample value under a read position.
+static inline float snd_read(const float* data, int32_t length, float flength, float phase) {
+    // Lengths are exact in single precision, so a position below the length truncates to an index below it.
+    if (__builtin_expect(phase >= 0 && phase < flength, 1)) return data[(int32_t)phase];
+    return snd_read_outside(data, length, phase);
 }
 
 // What the mixer needs of a sounding voice; none of it can change while a block is mixed.
@@ -180,95 +183,158 @@ struct snd_mix_voice {
     bool inverted; // an effect byte with high nibble 2 turns the output over
 };
 
+constexpr int32_t SND_MIX_CHUNK = 64; // samples each voice runs ahead before the accumulator sums them
+
+// Runs one voice for up to n output samples: for each, its two oscillators' signed contributions (0 where an
+// oscillator is silent) go to t0 and t1, and the voice's state moves on exactly as the mixer's per-sample steps
+// say. Returns how many samples it sounded; a voice whose countdown ends stops there. *two is set when the second
+// oscillator contributed. Voices never affect one another, so running each ahead on its own gives the same state
+// as visiting them all at every sample.
+static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, int32_t n, bool* two) {
+    snd_voice& v = *mv.v;
+    // The voice's changing fields are worked on in locals, so they stay in registers for the whole run.
+    float volume = v.volume, target_volume = v.target_volume;
+    float phase0 = v.phase[0], phase1 = v.phase[1];
+    float step0 = v.step[0], step1 = v.step[1];
+    float target0 = v.target_step[0], target1 = v.target_step[1];
+    float base0 = v.base_step[0], base1 = v.base_step[1];
+    int32_t counter = v.counter, arp_index = v.arp_index, countdown = v.countdown;
+    uint8_t active = v.active;
+    const float vib_rate = v.vib_rate;
+    const double vib_depth = v.vib_depth;
+    const bool fading = v.fading, vibrato = v.vibrato, arpeggio = v.arpeggio;
+    const float* data = mv.data;
+    const int32_t length = mv.length;
+    const float flength = mv.flength;
+    const double sign = mv.inverted ? -1.0 : 1.0;
+    const int32_t arp_period = snd_arp_period;
+    bool second = false;
+    int32_t i = 0;
+    for (; i < n && active; i++) {
+        if (volume != target_volume)
+            volume = (float)((double)volume + ((double)target_volume - (double)volume) * (double)0.01f);
+        // Products of two single-precision values are exact in double precision, so the sign may go either way.
+        const double gain = sign * (double)volume;
+        t0[i] = snd_read(data, length, flength, phase0) * gain;
+        // The second oscillator sounds with the opposite sign of the first, and only while their steps differ.
+        if (step1 != step0) {
+            t1[i] = -(snd_read(data, length, flength, phase1) * gain);
+            second = true;
+        } else {
+            t1[i] = 0.0;
+        }
+        if (target0 != step0) {
+            step0 = (float)((double)step0 + ((double)target0 - (double)step0) * (double)0.001f);
+            base0 = step0;
+        }
+        if (target1 != step1) {
+            step1 = (float)((double)step1 + ((double)target1 - (double)step1) * (double)0.001f);
+            base1 = step1;
+        }
+        // A float sum rounds the exact sum once, just as the double sum rounded to float does.
+        phase0 = phase0 + step0;
+        phase1 = phase1 + step1;
+        if (countdown > 0) {
+            countdown--;
+            if (countdown == 0)
+                active = 0;
+            else if (fading && target_volume > 0)
+                target_volume = (float)((double)target_volume - (double)target_volume / (double)countdown);
+        }
+        if (vibrato) {
+            counter++;
+            // Both oscillators swing by the same table sine of the shared counter.
+            const double m = os_sin((float)counter * vib_rate);
+            step0 = target0 = (float)(m * vib_depth + (double)base0);
+            step1 = target1 = (float)(m * vib_depth + (double)base1);
+        }
+        if (arpeggio) {
+            counter++;
+            if (counter >= arp_period) {
+                arp_index = arp_index >= 2 ? 0 : arp_index + 1;
+                counter = 0;
+                step0 = target0 = v.arp_step[0][arp_index];
+                step1 = target1 = v.arp_step[1][arp_index];
+            }
+        }
+        if (phase0 >= flength) phase0 = phase0 - flength;
+        if (phase0 < 0) phase0 = phase0 + flength;
+        if (phase1 >= flength) phase1 = phase1 - flength;
+        if (phase1 < 0) phase1 = phase1 + flength;
+    }
+    for (int32_t k = i; k < n; k++) t0[k] = t1[k] = 0.0;
+    v.volume = volume;
+    v.target_volume = target_volume;
+    v.phase[0] = phase0;
+    v.phase[1] = phase1;
+    v.step[0] = step0;
+    v.step[1] = step1;
+    v.target_step[0] = target0;
+    v.target_step[1] = target1;
+    v.base_step[0] = base0;
+    v.base_step[1] = base1;
+    v.counter = counter;
+    v.arp_index = arp_index;
+    v.countdown = countdown;
+    v.active = active;
+    *two = second;
+    return i;
+}
+
 void snd_mix(int16_t* block) {
     const int32_t low = -(sound_amplitude / 2);
     const int32_t high = sound_amplitude;
     // Voices can only fall silent inside a block, never start: the sounding ones are gathered once, in mixing
-    // order (bank 0 voices 0..9, then bank 1), so the loop below visits only those.
+    // order (bank 0 voices 0..9, then bank 1).
     snd_mix_voice sounding[2 * SND_VOICES];
     int32_t count = 0;
     for (auto& bank : snd_voices)
         for (snd_voice& v : bank) {
             if (!v.active || !v.enabled) continue;
             const snd_sample* s = v.sample;
-            if (!s || !s->data || s->length <= 0) {
+            // Read positions are compared with the length in single precision, which holds lengths up to 2^24.
+            OS_ASSERT(s && s->data && s->length > 0 && s->length <= (1 << 24));
+            if (!s || !s->data || s->length <= 0 || s->length > (1 << 24)) {
                 v.active = 0;
                 continue;
             }
             sounding[count++] = {&v, s->data, s->length, (float)s->length, (v.effect >> 4) == 2};
         }
-    for (int32_t i = 0; i < SND_BLOCK; i++) {
-        // Each oscillator's signed contribution, in mixing order; summed into the accumulator afterwards so that
-        // the voices' own work does not wait on the accumulator's rounding chain.
-        double terms[4 * SND_VOICES];
-        int32_t t = 0;
-        int32_t n = 0;
+
+    double terms[2 * SND_VOICES][2][SND_MIX_CHUNK]; // per voice and oscillator, one chunk of terms (20 KB)
+    for (int32_t start = 0; start < SND_BLOCK; start += SND_MIX_CHUNK) {
+        const int32_t n = SND_BLOCK - start < SND_MIX_CHUNK ? SND_BLOCK - start : SND_MIX_CHUNK;
+        bool two[2 * SND_VOICES];
+        int32_t sounded = 0;
         for (int32_t j = 0; j < count; j++) {
-            const snd_mix_voice& mv = sounding[j];
-            snd_voice& v = *mv.v;
-            if (!v.active) continue;
-            n++;
-            if (v.volume != v.target_volume)
-                v.volume = (float)((double)v.volume + ((double)v.target_volume - (double)v.volume) * (double)0.01f);
-            // The second oscillator sounds with the opposite sign of the first, and only while their steps differ.
-            const double x = snd_read(mv.data, mv.length, mv.flength, v.phase[0]) * (double)v.volume;
-            terms[t++] = mv.inverted ? -x : x;
-            if (v.step[1] != v.step[0]) {
-                const double y = snd_read(mv.data, mv.length, mv.flength, v.phase[1]) * (double)v.volume;
-                terms[t++] = mv.inverted ? y : -y;
-            }
-            for (int k = 0; k < 2; k++) {
-                if (v.target_step[k] != v.step[k]) {
-                    v.step[k] =
-                        (float)((double)v.step[k] + ((double)v.target_step[k] - (double)v.step[k]) * (double)0.001f);
-                    v.base_step[k] = v.step[k];
-                }
-                // A float sum rounds the exact sum once, just as the double sum rounded to float does.
-                v.phase[k] = v.phase[k] + v.step[k];
-            }
-            if (v.countdown > 0) {
-                v.countdown--;
-                if (v.countdown == 0)
-                    v.active = 0;
-                else if (v.fading && v.target_volume > 0)
-                    v.target_volume = (float)((double)v.target_volume - (double)v.target_volume / (double)v.countdown);
-            }
-            if (v.vibrato) {
-                v.counter++;
-                // Both oscillators swing by the same table sine of the shared counter.
-                const double m = os_sin((float)v.counter * v.vib_rate);
-                for (int k = 0; k < 2; k++)
-                    v.step[k] = v.target_step[k] = (float)(m * v.vib_depth + (double)v.base_step[k]);
-            }
-            if (v.arpeggio) {
-                v.counter++;
-                if (v.counter >= snd_arp_period) {
-                    v.arp_index = v.arp_index >= 2 ? 0 : v.arp_index + 1;
-                    v.counter = 0;
-                    v.step[0] = v.target_step[0] = v.arp_step[0][v.arp_index];
-                    v.step[1] = v.target_step[1] = v.arp_step[1][v.arp_index];
-                }
-            }
-            for (float& p : v.phase) {
-                if (p >= mv.flength) p = p - mv.flength;
-                if (p < 0) p = p + mv.flength;
-            }
+            const int32_t m = snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j]);
+            if (m > sounded) sounded = m;
         }
-        float acc = 0;
-        for (int32_t k = 0; k < t; k++) acc = (float)((double)acc + terms[k]);
-        if (n == 0) {
-            // Silence at any one sample silences the whole block, and the capture skips it.
+        if (sounded < n) {
+            // At one sample of the block no voice sounds: the whole block is silence, and the capture skips it.
             memset(block, 0, SND_BLOCK * sizeof(int16_t));
             return;
         }
-        int32_t value = 0;
-        if (acc >= (float)high)
-            value = high;
-        else if (acc <= (float)low)
-            value = low;
-        else if (acc == acc) // never converts a NaN
-            value = (int32_t)acc;
-        block[i] = (int16_t)value;
+        // The accumulator adds the terms in mixing order, rounding to single precision after each addition.
+        // Adding a silent oscillator's 0 would leave it unchanged, so those are skipped.
+        float acc[SND_MIX_CHUNK];
+        for (int32_t i = 0; i < n; i++) acc[i] = 0.0f;
+        for (int32_t j = 0; j < count; j++) {
+            for (int32_t i = 0; i < n; i++) acc[i] = (float)((double)acc[i] + terms[j][0][i]);
+            if (two[j])
+                for (int32_t i = 0; i < n; i++) acc[i] = (float)((double)acc[i] + terms[j][1][i]);
+        }
+        for (int32_t i = 0; i < n; i++) {
+            const float a = acc[i];
+            int32_t value = 0;
+            if (a >= (float)high)
+                value = high;
+            else if (a <= (float)low)
+                value = low;
+            else if (a == a) // never converts a NaN
+                value = (int32_t)a;
+            block[start + i] = (int16_t)value;
+        }
     }
     if (wav_file) wav_append(block);
 }
