@@ -67,11 +67,7 @@ void BM_RenderOnePassAllEffects(benchmark::State& state) {
     int16_t block[SND_BLOCK];
     int64_t blocks = 0;
     for (auto _ : state) {
-        for (int b = 0; b < 2; b++) {
-            snd_reset_voices(b);
-            for (int v = 0; v < 4; v++) snd_voices[b][v].enabled = 1;
-        }
-        snd_players[0] = snd_players[1] = nullptr;
+        snd_ready_players();
         snd_noise_seed = 55;
         snd_song song = snd_unpack_module(module.data(), (int32_t)module.size());
         snd_repair_song(&song);

@@ -10,10 +10,7 @@ struct Engine {
     Engine() {
         sound_amplitude = 32767;
         snd_slot = 0;
-        for (int b = 0; b < 2; b++) {
-            snd_reset_voices(b);
-            for (int v = 0; v < SND_VOICES; v++) snd_voices[b][v].enabled = v < 4;
-        }
+        snd_ready_players();
         snd_arp_period = 551;
         snd_create_song(&song, 1);
     }

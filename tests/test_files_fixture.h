@@ -50,11 +50,7 @@ inline void prepare_engine() {
     snd_noise_seed = 55;
     clock_value = 0;
     snd_clock_ms = fixed_clock;
-    snd_reset_voices(0);
-    snd_reset_voices(1);
-    for (int bank = 0; bank < 2; bank++)
-        for (int v = 0; v < SND_VOICES; v++) snd_voices[bank][v].enabled = v < 4;
-    snd_players[0] = snd_players[1] = nullptr;
+    snd_ready_players();
     snd_slot = 0;
     audio_blocks = 0;
     wav_file = nullptr;

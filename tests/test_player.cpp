@@ -18,11 +18,7 @@ protected:
         sound_amplitude = 32767;
         snd_slot = 0;
         audio_blocks = 0;
-        snd_players[0] = snd_players[1] = nullptr;
-        for (int b = 0; b < 2; b++) {
-            snd_reset_voices(b);
-            for (int v = 0; v < SND_VOICES; v++) snd_voices[b][v].enabled = v < 4;
-        }
+        snd_ready_players();
         snd_create_song(&song, 4);
     }
     void TearDown() override {

@@ -39,11 +39,7 @@ static void cli_route_log(bool verbose) {
 // The sound engine as the sound start-up leaves it, without device or audio thread.
 static void cli_prepare_engine() {
     sound_amplitude = 32767;
-    snd_reset_voices(0);
-    snd_reset_voices(1);
-    for (int32_t bank = 0; bank < 2; bank++)
-        for (int32_t v = 0; v < 4; v++) snd_voices[bank][v].enabled = 1;
-    snd_players[0] = snd_players[1] = nullptr;
+    snd_ready_players();
     snd_noise_seed = 55;
     audio_blocks = 0;
 }

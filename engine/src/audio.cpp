@@ -159,11 +159,7 @@ void init_sounds() {
     }
     audio_open();
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    for (int32_t slot = 0; slot < 2; slot++) {
-        snd_reset_voices(slot);
-        for (int32_t v = 0; v < SND_CHANNELS; v++) snd_voices[slot][v].enabled = 1;
-        snd_players[slot] = nullptr;
-    }
+    snd_ready_players();
 }
 
 void deinit_sounds() {

@@ -137,6 +137,9 @@ extern snd_song* snd_players[2];        // player slots, null when empty
 extern uint8_t snd_song_mode;           // 1 song mode, 0 pattern mode
 extern int32_t snd_arp_period;          // arpeggio step length in output samples
 
+// Both voice banks at rest with the four channel voices switched on, and both player slots empty: the state the
+// sound start-up leaves the player in.
+void snd_ready_players();
 void snd_play_song(snd_song* song);
 void snd_play_pattern(snd_song* song);
 void snd_stop_song(snd_song* song);

@@ -10,6 +10,14 @@ snd_song* snd_players[2];        // songs in the two player slots, null when emp
 uint8_t snd_song_mode = 1;       // 1 song mode, 0 pattern mode
 int32_t snd_arp_period;          // arpeggio step length in output samples
 
+void snd_ready_players() {
+    for (int32_t slot = 0; slot < 2; slot++) {
+        snd_reset_voices(slot);
+        for (int32_t v = 0; v < SND_CHANNELS; v++) snd_voices[slot][v].enabled = 1;
+        snd_players[slot] = nullptr;
+    }
+}
+
 void snd_play_song(snd_song* song) {
     OS_ASSERT(song != nullptr);
     if (!song) return;

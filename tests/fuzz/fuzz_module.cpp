@@ -31,11 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sound_amplitude = 32767;
     snd_noise_seed = 55;
     snd_clock_ms = fuzz_clock;
-    snd_reset_voices(0);
-    snd_reset_voices(1);
-    for (int bank = 0; bank < 2; bank++)
-        for (int v = 0; v < 4; v++) snd_voices[bank][v].enabled = 1;
-    snd_players[0] = snd_players[1] = nullptr;
+    snd_ready_players();
     snd_slot = 0;
     audio_blocks = 0;
     const int32_t allocs_before = os_alloc_count;
