@@ -13,12 +13,9 @@ Exit status: 0 passed, 1 failed, 77 a needed tool is missing (the test is skippe
 
 import json
 import os
-import shutil
-import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -236,34 +233,8 @@ def main():
         print(__doc__)
         return 2
     quavlo, cli = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    missing = [t for t in ("Xvfb", "xdotool", "xwininfo", "zenity") if not shutil.which(t)]
-    if not shutil.which("xwd") and not shutil.which("import"):
-        missing.append("xwd")
-    if missing:
-        log("skipped, missing: " + " ".join(missing) + " (scripts/setup.sh installs them)")
-        return SKIP
-
-    xvfb, display = run_e2e.start_xvfb()
-    log("Xvfb on " + display)
-    workdir = tempfile.mkdtemp(prefix="quavlo-session-")
-    try:
-        session(quavlo, cli, display, workdir)
-    except Failure as e:
-        log("FAILED: " + str(e))
-        log_path = os.path.join(workdir, "program.log")
-        if os.path.exists(log_path):
-            tail = open(log_path, "rb").read().decode(errors="replace").splitlines()[-40:]
-            print("---- program log (last lines)\n" + "\n".join(tail), flush=True)
-        return 1
-    finally:
-        xvfb.send_signal(signal.SIGTERM)
-        try:
-            xvfb.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-        shutil.rmtree(workdir, ignore_errors=True)
-    log("passed")
-    return 0
+    return run_e2e.in_xvfb("quavlo-session-", ("Xvfb", "xdotool", "xwininfo", "zenity"),
+                           lambda display, workdir: session(quavlo, cli, display, workdir))
 
 
 if __name__ == "__main__":

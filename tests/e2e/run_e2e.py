@@ -236,7 +236,12 @@ def main():
     args = parser.parse_args()
     args.executable = os.path.abspath(args.executable)
 
-    missing = [t for t in ("Xvfb", "xdotool", "xwininfo") if not shutil.which(t)]
+    return in_xvfb("quavlo-e2e-", ("Xvfb", "xdotool", "xwininfo"), lambda display, workdir: check(args, display, workdir))
+
+
+def in_xvfb(prefix, tools, body):
+    """Runs body(display, workdir) with a fresh Xvfb and a scratch folder; returns the process exit status."""
+    missing = [t for t in tools if not shutil.which(t)]
     if not shutil.which("xwd") and not shutil.which("import"):
         missing.append("xwd")
     if missing:
@@ -245,9 +250,9 @@ def main():
 
     xvfb, display = start_xvfb()
     log("Xvfb on " + display)
-    workdir = tempfile.mkdtemp(prefix="quavlo-e2e-")
+    workdir = tempfile.mkdtemp(prefix=prefix)
     try:
-        check(args, display, workdir)
+        body(display, workdir)
     except Failure as e:
         log("FAILED: " + str(e))
         log_path = os.path.join(workdir, "program.log")
