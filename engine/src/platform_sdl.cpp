@@ -154,14 +154,20 @@ void os_release_keys() {
 
 // ---- Window surface and presentation
 
-int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r) {
-    if (!dst || !src || !dst->pixels) return 0;
+// The rectangle cut to both the frame and the surface.
+static g_rect sdl_clip_to(g_rect r, const SDL_Surface* surface) {
     if (r.min_x < 0) r.min_x = 0;
     if (r.min_y < 0) r.min_y = 0;
     if (r.max_x > G_WIDTH) r.max_x = G_WIDTH;
     if (r.max_y > G_HEIGHT) r.max_y = G_HEIGHT;
-    if (r.max_x > dst->w) r.max_x = dst->w;
-    if (r.max_y > dst->h) r.max_y = dst->h;
+    if (r.max_x > surface->w) r.max_x = surface->w;
+    if (r.max_y > surface->h) r.max_y = surface->h;
+    return r;
+}
+
+int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r) {
+    if (!dst || !src || !dst->pixels) return 0;
+    r = sdl_clip_to(r, dst);
     if (r.min_x >= r.max_x || r.min_y >= r.max_y) return 0;
 
     if (SDL_MUSTLOCK(dst) && SDL_LockSurface(dst) != 0) return 0;
@@ -305,12 +311,7 @@ void os_present(int32_t width, int32_t height) {
         sdl_repaint_fresh(surface);
         return;
     }
-    if (r.min_x < 0) r.min_x = 0;
-    if (r.min_y < 0) r.min_y = 0;
-    if (r.max_x > G_WIDTH) r.max_x = G_WIDTH;
-    if (r.max_y > G_HEIGHT) r.max_y = G_HEIGHT;
-    if (r.max_x > surface->w) r.max_x = surface->w;
-    if (r.max_y > surface->h) r.max_y = surface->h;
+    r = sdl_clip_to(r, surface);
     if (!os_copy_frame_rect(surface, g_composite, r)) return;
     const SDL_Rect rect = {r.min_x, r.min_y, r.max_x - r.min_x, r.max_y - r.min_y};
     if (SDL_UpdateWindowSurfaceRects(sdl_window, &rect, 1) != 0) {

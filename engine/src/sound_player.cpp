@@ -18,30 +18,30 @@ void snd_ready_players() {
     }
 }
 
+// Puts a song into slot 0 with fresh voices; its first row plays two blocks from now.
+static void snd_start(snd_song* song, uint8_t song_mode) {
+    snd_reset_voices(0);
+    song->state = 1;
+    song->speed = 2;
+    song->row_time = audio_blocks;
+    song->next_row = -1;
+    snd_song_mode = song_mode;
+    snd_players[0] = song;
+}
+
 void snd_play_song(snd_song* song) {
     OS_ASSERT(song != nullptr);
     if (!song) return;
     if (snd_players[0]) snd_stop_song(snd_players[0]);
-    snd_reset_voices(0);
-    song->row = 0;
-    song->state = 1;
-    song->speed = 2;
-    song->row_time = audio_blocks;
-    song->next_row = -1;
-    snd_song_mode = 1;
-    snd_players[0] = song;
+    song->row = 0; // order_pos stays: playback starts at the position the editor shows
+    snd_start(song, 1);
 }
 
+// Unlike snd_play_song, row is kept: pattern play resumes where the last playback stopped.
 void snd_play_pattern(snd_song* song) {
     OS_ASSERT(song != nullptr);
     if (!song) return;
-    snd_reset_voices(0);
-    song->state = 1;
-    song->speed = 2;
-    song->row_time = audio_blocks;
-    song->next_row = -1;
-    snd_song_mode = 0;
-    snd_players[0] = song;
+    snd_start(song, 0);
 }
 
 void snd_stop_song(snd_song* song) {
