@@ -206,13 +206,7 @@ def session(quavlo, cli, display, workdir):
             raise Failure("tune.h holds %d bytes, the module %d" % (size, os.path.getsize(tune)))
         log("exported tune.h through the save dialog (%d bytes)" % size)
 
-        run_e2e.close_window(display, wid)
-        try:
-            status = program.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program did not end after its window was closed")
-        if status != 0:
-            raise Failure("exit status %d" % status)
+        run_e2e.close_and_expect_exit(display, wid, program)
     finally:
         if program.poll() is None:
             program.kill()

@@ -198,13 +198,7 @@ def check(args, display, workdir):
             run(["xdotool", "key", "--delay", "80", "alt+w"], env)
             time.sleep(0.5)
 
-        close_window(display, wid)
-        try:
-            status = program.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program did not end after its window was closed")
-        if status != 0:
-            raise Failure("exit status %d after closing the window" % status)
+        close_and_expect_exit(display, wid, program)
         log("closing the window ended the program with status 0")
     finally:
         if program.poll() is None:
@@ -237,6 +231,17 @@ def main():
     args.executable = os.path.abspath(args.executable)
 
     return in_xvfb("quavlo-e2e-", ("Xvfb", "xdotool", "xwininfo"), lambda display, workdir: check(args, display, workdir))
+
+
+def close_and_expect_exit(display, wid, program):
+    """Asks the window to close and expects the program to end with status 0."""
+    close_window(display, wid)
+    try:
+        status = program.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        raise Failure("the program did not end after its window was closed")
+    if status != 0:
+        raise Failure("exit status %d after closing the window" % status)
 
 
 def in_xvfb(prefix, tools, body):
