@@ -1,6 +1,6 @@
 // File dialogs of the Linux desktop backend: the command lines given to zenity and kdialog, the reading of their
 // answer, the file-type rules of the save dialog, and whole dialogs run against stand-in dialog programs.
-#include "dialogs.h"
+#include "dialogs_sdl.h"
 #include "os_platform.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // The wave-output device layer: what the portable audio output (audio.cpp) needs from a sound device. Exactly one
 // backend implements these functions in each program, chosen at link time: the SDL2 one for the tracker
-// (audio_sdl.cpp), the manual test device for the tests (tests/support/manual_audio_device.cpp).
+// (backends/sdl/audio_sdl.cpp), the manual test device for the tests (tests/support/manual_audio_device.cpp).
 //
 // Threads: open, queue, reset and close are called by the main thread or the audio thread; the device hands
 // finished blocks back through the block-done notification, from whatever thread it plays on.

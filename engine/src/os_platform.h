@@ -1,5 +1,5 @@
 // What the portable code needs from a platform backend, and what the frame loop calls in the application.
-// Exactly one backend is linked into each program: the SDL2 one for the tracker (platform_sdl.cpp), the
+// Exactly one backend is linked into each program: the SDL2 one for the tracker (backends/sdl/), the
 // headless one for tests (tests/support/). No native type appears here.
 #pragma once
 #include <cstdint>
@@ -97,3 +97,10 @@ enum { OS_FILE_MODULE = 1, OS_FILE_HEADER = 2 };
 int os_open_dialog(char* path, int32_t capacity);
 int os_save_dialog(char* path, int32_t capacity, int* file_type);
 void os_message_box(const char* text, const char* caption);
+// Modal question before unsaved work would be discarded: Save (the default, Return), Discard, or Cancel (Escape).
+enum { OS_ANSWER_CANCEL = 0, OS_ANSWER_SAVE = 1, OS_ANSWER_DISCARD = 2 };
+int os_ask_save_changes(const char* text, const char* caption);
+// Sets the window's title text.
+void os_set_title(const char* title);
+// Waits until a window event is pending or timeout_ms milliseconds have passed, whichever comes first.
+void os_wait_event(int32_t timeout_ms);

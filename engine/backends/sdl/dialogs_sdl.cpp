@@ -1,7 +1,7 @@
 // File dialogs of the Linux desktop backend: the open and save dialogs are the desktop's own, shown by zenity
 // (or kdialog when zenity is missing) started without a shell, with the chosen path read from its standard
 // output. Main thread only; the call blocks until the dialog closes. Owns no state between calls.
-#include "dialogs.h"
+#include "dialogs_sdl.h"
 
 #include "os_platform.h"
 #include "os_tools.h"
