@@ -327,6 +327,34 @@ TEST_F(Module, UnpackingAnInMemoryBufferMatchesLoading) {
     snd_free_song(&none);
 }
 
+// Packing in memory gives the file's bytes, counts without storing, and stops storing at the capacity; reading
+// into a bare record fills only the order list and patterns, so no samples need generating.
+TEST_F(Module, PackingAndReadingInMemoryMatchTheFile) {
+    snd_create_song(&song, 2);
+    set_cell(song.patterns[1], 2, 7, 0x1F, {0x45, 3, 9, 0x07, 0x21});
+    song.order[1] = 1;
+    const bytes file = saved(song);
+    EXPECT_EQ(snd_pack_module(&song, nullptr, 0), (int32_t)file.size());
+    bytes packed(file.size() + 4, 0xEE);
+    EXPECT_EQ(snd_pack_module(&song, packed.data(), 10), (int32_t)file.size());
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 10, packed.begin()));
+    EXPECT_EQ(packed[10], 0xEE);
+
+    snd_song bare{};
+    ASSERT_EQ(snd_read_module(&bare, file.data(), (int32_t)file.size()), 1);
+    EXPECT_EQ(bare.sample_count, 0);
+    EXPECT_EQ(order(bare), (std::vector<int>{0, 1}));
+    ASSERT_EQ(bare.pattern_count, 2);
+    EXPECT_EQ(memcmp(bare.patterns[1], song.patterns[1], SND_PATTERN_BYTES), 0);
+    snd_free_song(&bare);
+
+    snd_song empty_order{};
+    empty_order.order_len = 0;
+    EXPECT_EQ(snd_pack_module(&empty_order, nullptr, 0), -1);
+    EXPECT_EQ(snd_read_module(&bare, header({}).data(), 4), 0);
+    EXPECT_EQ(bare.order, nullptr);
+}
+
 // ---- Making a loaded song usable
 
 TEST_F(Module, RepairPointsStrayOrderEntriesAtPatternZero) {

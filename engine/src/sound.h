@@ -21,6 +21,7 @@ constexpr int32_t SND_VOICES = 10;          // voices per bank
 constexpr int32_t SND_SAMPLE_SLOTS = 11;    // records allocated in a sample table
 constexpr int32_t SND_SAMPLES = 8;          // generated samples per song
 constexpr int32_t SND_NOTES = 120;          // entries of snd_note_freq
+constexpr int32_t SND_ORDER_MAX = 65535;    // the module format counts order entries in 16 bits
 
 // Cell flag bits: bit j marks field j of the cell as present.
 enum : uint8_t { SND_HAS_NOTE = 1, SND_HAS_SAMPLE = 2, SND_HAS_VOLUME = 4, SND_HAS_EFFECT = 8, SND_HAS_PARAM = 16 };
@@ -146,13 +147,24 @@ void snd_stop_song(snd_song* song);
 bool snd_tick(snd_song* song, int32_t slot);
 snd_pattern* snd_channel_pattern(snd_song* song, int32_t channel);
 
+// ---- Module format in memory (sound_module.cpp)
+// Packs the song as module bytes into out (null: only counts). Returns the module's size, which may exceed
+// capacity (then only the first capacity bytes are stored), or -1 when the song cannot be stored: no order
+// entries, more than 65535 of them, or a missing pattern.
+int32_t snd_pack_module(const snd_song* song, uint8_t* out, int32_t capacity);
+// Reads module bytes into a song that has no order list and no patterns yet (its samples are left alone):
+// the order list as stored and every pattern that is complete. Returns 0, with the song unchanged, when the
+// bytes are not a module with at least one order entry.
+int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size);
+// A fresh song with the eight samples, then snd_read_module.
+snd_song snd_unpack_module(const uint8_t* data, int32_t size);
+
 // ---- Files (sound_files.cpp)
 extern FILE* wav_file;      // open capture, null when none; set and withdrawn under audio_lock
 extern int32_t wav_samples; // samples appended since wav_start
 
 int32_t save_module(const char* path, const snd_song* song);
 snd_song load_module(const char* path);
-snd_song snd_unpack_module(const uint8_t* data, int32_t size); // the reader's in-memory half
 int32_t export_c_header(const char* path, const char* name, const snd_song* song);
 void wav_start();
 int32_t wav_stop();

@@ -1,7 +1,7 @@
-// The files that carry a song out of the program: the module reader and writer, the C header export and the
-// WAV capture of the playing song. Module and header files are written on the main thread; the capture's
-// append runs inside snd_mix on the audio thread, and wav_file is set and withdrawn under audio_lock.
-// Owns the capture file while a capture runs.
+// The files that carry a song out of the program: module files (packed and read in sound_module.cpp), the C
+// header export and the WAV capture of the playing song. Module and header files are written on the main thread; the
+// capture's append runs inside snd_mix on the audio thread, and wav_file is set and withdrawn under audio_lock. Owns
+// the capture file while a capture runs.
 #include "os_tools.h"
 #include "sound.h"
 
@@ -13,12 +13,10 @@
 FILE* wav_file;      // open capture, null when none; written by the main thread under audio_lock
 int32_t wav_samples; // samples appended since wav_start; audio thread while capturing, main thread otherwise
 
-static constexpr uint8_t SND_RUN = 0x80;        // item byte that starts a run of empty cells
-static constexpr int32_t SND_CELLS = 256;       // cells of a pattern: 4 channels x 64 rows
-static constexpr int32_t SND_CELL_MAX = 6;      // longest cell item: flag byte and five fields
-static constexpr int32_t SND_ORDER_MAX = 65535; // the order-list length is stored in 16 bits
+static constexpr int32_t SND_CELL_MAX = 6; // longest cell item: flag byte and five fields
 // The reader never looks further than the header, the longest order list and 255 patterns of the longest cells.
-static constexpr int32_t SND_MODULE_MAX_BYTES = 4 + SND_ORDER_MAX + SND_MAX_PATTERNS * SND_CELLS * SND_CELL_MAX;
+static constexpr int32_t SND_MODULE_MAX_BYTES =
+    4 + SND_ORDER_MAX + SND_MAX_PATTERNS * SND_ROWS * SND_CHANNELS * SND_CELL_MAX;
 static constexpr int32_t WAV_HEADER_BYTES = 44;
 // Largest data size the 32-bit signed size fields can describe, so the append stops short of it.
 static constexpr int32_t WAV_MAX_DATA = 0x7FFFFFFF - 36;
@@ -59,126 +57,23 @@ static int32_t snd_finish_beside(FILE* file, char** temp_path, const char* targe
     return written ? 1 : 0;
 }
 
-// ---- Module writer
-
-static bool snd_put(FILE* file, uint8_t byte) { return fputc(byte, file) != EOF; }
-
-// Packs one pattern: runs of empty cells as (0x80, count), every other cell as its flag byte and the fields
-// its bits 0..4 name. The last cell is always written as a cell, so no run spans two patterns.
-static bool snd_pack_pattern(FILE* file, const snd_pattern* pattern) {
-    int32_t run = 0;
-    for (int32_t cell = 0; cell < SND_CELLS; cell++) {
-        const int32_t channel = cell / SND_ROWS;
-        const int32_t row = cell % SND_ROWS;
-        uint8_t flags = pattern->bytes[SND_FLAGS_OFFSET + channel * SND_ROWS + row];
-        // A lone bit 7 cannot be told apart from a run item in the file; it names no field, so the cell is
-        // stored as empty rather than turning the rest of the pattern into garbage.
-        if (flags == SND_RUN) flags = 0;
-        if (flags == 0 && run < 255 && cell != SND_CELLS - 1) {
-            run++;
-            continue;
-        }
-        if (run != 0) {
-            if (!snd_put(file, SND_RUN) || !snd_put(file, (uint8_t)run)) return false;
-            run = 0;
-        }
-        if (!snd_put(file, flags)) return false;
-        for (int32_t field = 0; field < 5; field++) {
-            if (!(flags & (1 << field))) continue;
-            const bool put = snd_put(file, pattern->bytes[(channel * 5 + field) * SND_ROWS + row]);
-            OS_ASSERT(put);
-            if (!put) return false;
-        }
-    }
-    return true;
-}
-
-static bool snd_write_module(FILE* file, const snd_song* song) {
-    const int32_t n = song->order_len;
-    if (!snd_put(file, 'Q') || !snd_put(file, 'V')) return false;
-    if (!snd_put(file, (uint8_t)(n >> 8)) || !snd_put(file, (uint8_t)n)) return false;
-    // A module without order entries could not be played or edited after loading: the save fails.
-    if (n <= 0 || !song->order) return false;
-    if (fwrite(song->order, 1, (size_t)n, file) != (size_t)n) return false;
-    for (int32_t i = 0; i < song->pattern_count; i++) {
-        OS_ASSERT(song->patterns[i] != nullptr);
-        if (!song->patterns[i]) return false;
-        if (!snd_pack_pattern(file, song->patterns[i])) return false;
-    }
-    return true;
-}
-
 int32_t save_module(const char* path, const snd_song* song) {
     OS_ASSERT(path != nullptr && song != nullptr);
     if (!path || !song) return 0;
-    OS_ASSERT(song->order_len <= SND_ORDER_MAX);
-    if (song->order_len > SND_ORDER_MAX) return 0;
-    OS_ASSERT(song->pattern_count == 0 || song->patterns != nullptr);
-    if (song->pattern_count != 0 && !song->patterns) return 0;
+    const int32_t size = snd_pack_module(song, nullptr, 0);
+    if (size < 0) return 0;
+    uint8_t* bytes = (uint8_t*)os_alloc(size);
+    snd_pack_module(song, bytes, size);
     char* temp_path = nullptr;
     FILE* file = snd_open_beside(path, &temp_path);
     OS_ASSERT(file != nullptr);
+    const bool written = file && fwrite(bytes, 1, (size_t)size, file) == (size_t)size;
+    os_free(&bytes);
     if (!file) return 0;
-    const bool written = snd_write_module(file, song);
     return snd_finish_beside(file, &temp_path, path, written);
 }
 
 // ---- Module reader
-
-snd_song snd_unpack_module(const uint8_t* data, int32_t size) {
-    snd_song song;
-    snd_create_song(&song, 0);
-    // Too short for the header, not a module, or an order list longer than the file: a song with nothing in it.
-    if (!data || size < 4 || data[0] != 'Q' || data[1] != 'V') return song;
-    const int32_t n = data[2] << 8 | data[3];
-    if (n == 0 || n > size - 4) return song;
-    song.order = (uint8_t*)os_alloc(n);
-    memcpy(song.order, data + 4, (size_t)n);
-    song.order_len = n;
-
-    int32_t pos = 4 + n;
-    snd_pattern unpacked;
-    while (pos < size && song.pattern_count < SND_MAX_PATTERNS) {
-        memset(&unpacked, 0, sizeof unpacked);
-        int32_t pending = 0; // empty cells still owed by the last run item
-        bool complete = true;
-        for (int32_t cell = 0; cell < SND_CELLS && complete; cell++) {
-            if (pending > 0) {
-                pending--;
-                continue;
-            }
-            if (pos >= size) {
-                complete = false;
-                break;
-            }
-            const uint8_t item = data[pos++];
-            if (item == SND_RUN) {
-                if (pos >= size) {
-                    complete = false;
-                    break;
-                }
-                // Eight-bit count: 0 stands for 256 cells; a run past the pattern's end is cut there.
-                pending = (uint8_t)(data[pos++] - 1);
-                continue;
-            }
-            const int32_t channel = cell / SND_ROWS;
-            const int32_t row = cell % SND_ROWS;
-            unpacked.bytes[SND_FLAGS_OFFSET + channel * SND_ROWS + row] = item;
-            for (int32_t field = 0; field < 5; field++) {
-                if (!(item & (1 << field))) continue;
-                if (pos >= size) {
-                    complete = false;
-                    break;
-                }
-                unpacked.bytes[(channel * 5 + field) * SND_ROWS + row] = data[pos++];
-            }
-        }
-        if (!complete) break; // the file ends inside this pattern: it is dropped
-        snd_add_pattern(&song);
-        memcpy(song.patterns[song.pattern_count - 1], &unpacked, sizeof unpacked);
-    }
-    return song;
-}
 
 snd_song load_module(const char* path) {
     snd_song song;
