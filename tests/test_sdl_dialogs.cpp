@@ -258,6 +258,29 @@ TEST_F(SdlDialogRun, CancelMissingProgramAndOverlongOutput) {
     EXPECT_EQ(length, (int32_t)sizeof out);
 }
 
+// The window is looked after while the dialog is open: this stand-in answers only once the idle function has run.
+std::string idle_flag;
+int32_t idle_calls;
+void idle_touches_flag() {
+    idle_calls++;
+    std::ofstream(idle_flag) << "idle";
+}
+
+TEST_F(SdlDialogRun, TheIdleFunctionRunsWhileTheDialogIsOpen) {
+    idle_flag = dir + "/idle.flag";
+    idle_calls = 0;
+    std::ofstream script(dir + "/waits");
+    script << "#!/bin/sh\nwhile [ ! -e '" << idle_flag << "' ]; do /bin/sleep 0.01; done\necho /tmp/chosen.qvl\n";
+    script.close();
+    chmod((dir + "/waits").c_str(), 0755);
+    char* argv[] = {(char*)"waits", nullptr};
+    char out[64];
+    int32_t length = 0;
+    EXPECT_EQ(os_dialog_run(argv, out, (int32_t)sizeof out, &length, idle_touches_flag), OS_DIALOG_CHOSEN);
+    EXPECT_EQ(std::string(out, (size_t)length), "/tmp/chosen.qvl\n");
+    EXPECT_GE(idle_calls, 1);
+}
+
 TEST_F(SdlDialogRun, OpenDialogThroughZenity) {
     program("zenity", "/music/Sch\xC3\xB6ne \"Lieder\"/tune one.qvl\n", 0);
     program("kdialog", "/wrong.qvl\n", 0);

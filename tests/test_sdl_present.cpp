@@ -1,6 +1,7 @@
 // The SDL2 window and its presentation, on SDL's off-screen video driver: the window's shape, the copy of only
 // the frame rectangle, pixel-format conversion, a surface that SDL replaces, exposure, the one-event poll, the
-// orderly stop when no window can be had, and the release at display shut-down.
+// orderly stop when no window can be had, and the release at display shut-down; the enlarged window through the
+// surface and through a renderer, the mouse in it, and the picture kept around a modal box.
 #include "graph.h"
 #include "os_platform.h"
 #include "os_tools.h"
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -246,6 +248,175 @@ TEST(SdlCopy, ConvertsWhenTheSurfaceIsNot32BitXrgb) {
     EXPECT_EQ(px[0] & 0xFFFFFF, 0x0000FFu); // red sits in the low byte of ABGR
     EXPECT_EQ(px[12 * (abgr->pitch / 4) + 20] & 0xFFFFFF, 0xFF0000u);
     SDL_FreeSurface(abgr);
+}
+
+// The window at 2x, presented through the window surface and through a renderer (SDL's software renderer, which
+// the headless drivers can run): both must put the same enlarged pixels on the screen.
+class SdlScaled : public SdlPresent, public ::testing::WithParamInterface<bool> {
+protected:
+    bool renderer() const { return GetParam(); }
+
+    void SetUp() override {
+        os_window_scale = 2;
+        if (renderer()) {
+            setenv("SDL_FRAMEBUFFER_ACCELERATION", "1", 1);
+            setenv("SDL_RENDER_DRIVER", "software", 1);
+        }
+        SdlPresent::SetUp();
+    }
+
+    void TearDown() override {
+        SdlPresent::TearDown();
+        os_window_scale = 0;
+        unsetenv("SDL_FRAMEBUFFER_ACCELERATION");
+        unsetenv("SDL_RENDER_DRIVER");
+    }
+
+    // What the window shows, 0xRRGGBB per pixel, 1800 x 1040.
+    std::vector<uint32_t> shown() {
+        std::vector<uint32_t> out((size_t)1800 * 1040);
+        if (renderer()) {
+            SDL_Renderer* r = SDL_GetRenderer(os_window());
+            EXPECT_NE(r, nullptr);
+            if (r) {
+                EXPECT_EQ(SDL_RenderReadPixels(r, nullptr, SDL_PIXELFORMAT_RGB888, out.data(), 1800 * 4), 0);
+            }
+            for (uint32_t& p : out) p &= 0xFFFFFF;
+        } else {
+            SDL_Surface* s = surface();
+            for (int32_t y = 0; y < 1040; y++)
+                for (int32_t x = 0; x < 1800; x++) out[(size_t)y * 1800 + x] = surface_pixel(s, x, y);
+        }
+        return out;
+    }
+
+    // Every window pixel shows the frame pixel under it: pattern inside r, `outside` elsewhere.
+    void expect_enlarged(g_rect r, uint32_t (*outside)(int32_t, int32_t)) {
+        const std::vector<uint32_t> px = shown();
+        int32_t wrong = 0;
+        for (int32_t y = 0; y < 1040; y++)
+            for (int32_t x = 0; x < 1800; x++) {
+                const int32_t fx = x / 2, fy = y / 2;
+                const bool in = fx >= r.min_x && fx < r.max_x && fy >= r.min_y && fy < r.max_y;
+                const uint32_t want = (in ? pattern(fx, fy) : outside(fx, fy)) & 0xFFFFFF;
+                if (px[(size_t)y * 1800 + x] != want && wrong++ < 5)
+                    ADD_FAILURE() << "window pixel " << x << "," << y << " in=" << in;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+};
+
+uint32_t black(int32_t, int32_t) { return 0; }
+
+TEST_P(SdlScaled, EveryFramePixelBecomesATwoByTwoSquare) {
+    int width = 0, height = 0;
+    SDL_GetWindowSize(os_window(), &width, &height);
+    EXPECT_EQ(width, 1800);
+    EXPECT_EQ(height, 1040);
+    EXPECT_EQ(os_window_scale_in_use(), 2);
+    EXPECT_EQ(os_renderer_in_use(), renderer() ? 1 : 0);
+    EXPECT_NE(log_text.find(renderer() ? "SCALE 2 PRESENT software\n" : "SCALE 2 PRESENT SURFACE\n"), std::string::npos)
+        << log_text;
+    EXPECT_EQ(g_display.width, 900) << "the frame keeps its size";
+
+    fill_composite();
+    present(g_rect{0, 0, 900, 520});
+    expect_enlarged(g_rect{0, 0, 900, 520}, black);
+    // A later rectangle replaces only its own squares.
+    for (int32_t i = 0; i < G_WIDTH * G_HEIGHT; i++) g_composite[i] = ~g_composite[i];
+    const g_rect r{333, 101, 517, 250};
+    present(r);
+    for (int32_t i = 0; i < G_WIDTH * G_HEIGHT; i++) g_composite[i] = ~g_composite[i];
+    const std::vector<uint32_t> px = shown();
+    EXPECT_EQ(px[(size_t)(101 * 2) * 1800 + 333 * 2], ~pattern(333, 101) & 0xFFFFFF);
+    EXPECT_EQ(px[(size_t)(249 * 2 + 1) * 1800 + 516 * 2 + 1], ~pattern(516, 249) & 0xFFFFFF);
+    EXPECT_EQ(px[(size_t)(101 * 2) * 1800 + 332 * 2 + 1], pattern(332, 101) & 0xFFFFFF);
+    EXPECT_EQ(px[(size_t)(250 * 2) * 1800 + 333 * 2], pattern(333, 250) & 0xFFFFFF);
+}
+
+TEST_P(SdlScaled, TheMouseIsReadInFramePixels) {
+    SDL_Event e;
+    memset(&e, 0, sizeof e);
+    e.type = SDL_MOUSEMOTION;
+    e.motion.x = 221;
+    e.motion.y = 403;
+    os_handle_event(&e);
+    EXPECT_EQ(os_mouse_x, 110);
+    EXPECT_EQ(os_mouse_y, 201);
+    e.motion.x = 1799;
+    e.motion.y = 1039;
+    os_handle_event(&e);
+    EXPECT_EQ(os_mouse_x, 899);
+    EXPECT_EQ(os_mouse_y, 519);
+}
+
+TEST_P(SdlScaled, AModalBoxFindsTheLastFrameInPlace) {
+    fill_composite();
+    present(g_rect{0, 0, 900, 520});
+    // The composite outside a later frame rectangle holds only the bottom layer: it must not come back.
+    memset(g_composite, 0, (size_t)G_WIDTH * G_HEIGHT * 4);
+    if (renderer()) {
+        // Something else drew over the window's pixels: the renderer draws the kept frame again.
+        SDL_Renderer* r = SDL_GetRenderer(os_window());
+        SDL_SetRenderDrawColor(r, 255, 0, 0, 255);
+        SDL_RenderClear(r);
+    }
+    os_show_last_frame();
+    expect_enlarged(g_rect{0, 0, 900, 520}, black);
+
+    // While the box is open only the window's own events are taken: an exposure is repainted, a key waits.
+    while (SDL_PollEvent(nullptr)) os_poll_event();
+    SDL_Event e;
+    memset(&e, 0, sizeof e);
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.scancode = SDL_SCANCODE_Q;
+    ASSERT_EQ(SDL_PushEvent(&e), 1);
+    memset(&e, 0, sizeof e);
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = SDL_WINDOWEVENT_EXPOSED;
+    ASSERT_EQ(SDL_PushEvent(&e), 1);
+    if (renderer()) SDL_RenderClear(SDL_GetRenderer(os_window()));
+    os_keep_window_painted();
+    expect_enlarged(g_rect{0, 0, 900, 520}, black);
+    EXPECT_EQ(SDL_PeepEvents(&e, 1, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT), 0);
+    ASSERT_EQ(SDL_PeepEvents(&e, 1, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN), 1);
+    EXPECT_EQ(e.key.keysym.scancode, SDL_SCANCODE_Q);
+    while (SDL_PollEvent(nullptr)) os_poll_event();
+}
+
+INSTANTIATE_TEST_SUITE_P(SurfaceAndRenderer, SdlScaled, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Renderer") : std::string("Surface");
+                         });
+
+// A window that fits the headless driver's 1024 x 768 display is shown at 1x without a request.
+TEST_F(SdlPresent, WithoutARequestTheWindowFitsTheDisplay) {
+    EXPECT_EQ(os_window_scale_in_use(), 1);
+    EXPECT_EQ(os_renderer_in_use(), 0);
+}
+
+TEST(SdlCopy, EnlargesIntoAnyPixelFormat) {
+    static uint32_t frame[G_WIDTH * G_HEIGHT];
+    for (int32_t i = 0; i < G_WIDTH * G_HEIGHT; i++) frame[i] = 0xFF000000u | (i & 1 ? 0xFF0000u : 0x0000FFu);
+    for (int32_t scale = 1; scale <= 3; scale++) {
+        SDL_Surface* rgb565 = SDL_CreateRGBSurfaceWithFormat(0, 40, 31, 16, SDL_PIXELFORMAT_RGB565);
+        ASSERT_NE(rgb565, nullptr);
+        SDL_FillRect(rgb565, nullptr, 0x07E0);
+        // Cut to the surface: 40 / scale columns and 31 / scale rows of the frame fit.
+        EXPECT_EQ(os_copy_frame_scaled(rgb565, frame, g_rect{0, 0, 900, 520}, scale), 1);
+        for (int32_t y = 0; y < 31; y++)
+            for (int32_t x = 0; x < 40; x++) {
+                const uint16_t got = ((const uint16_t*)((const uint8_t*)rgb565->pixels + y * rgb565->pitch))[x];
+                const bool covered = x < 40 / scale * scale && y < 31 / scale * scale;
+                const uint16_t want = !covered ? 0x07E0 : ((x / scale + y / scale * G_WIDTH) & 1) ? 0xF800 : 0x001F;
+                ASSERT_EQ(got, want) << "scale " << scale << " at " << x << "," << y;
+            }
+        SDL_FreeSurface(rgb565);
+    }
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 8, 8, 32, SDL_PIXELFORMAT_RGB888);
+    EXPECT_EQ(os_copy_frame_scaled(s, frame, g_rect{0, 0, 4, 4}, 4), 0) << "no scale beyond the largest";
+    EXPECT_EQ(os_copy_frame_scaled(s, frame, g_rect{0, 0, 4, 4}, 0), 0);
+    SDL_FreeSurface(s);
 }
 
 void open_window_without_video() {

@@ -10,8 +10,10 @@
 
 #include <cstring>
 
-app_state app;                 // the application's state; main thread
-static int32_t app_lock_depth; // how many times the main thread holds audio_lock through app_lock
+app_state app;                     // the application's state; main thread
+const char* app_start_file;        // module named on the command line; null for none
+static int32_t app_lock_depth;     // how many times the main thread holds audio_lock through app_lock
+static int32_t app_start_unusable; // 1 while the start-up module's "Can not load" box is still to be shown
 
 void app_lock() {
     audio_lock.lock();
@@ -73,6 +75,10 @@ void app_init() {
     app.font_small = g_create_font(&app.glyph_strip_1x, 8);
 
     snd_create_song(&app.song, 1);
+    // A module named on the command line replaces the new song as LOAD would; one that gives no usable song
+    // leaves the new song and is reported once the window shows it.
+    app_start_unusable = 0;
+    if (app_start_file && app_start_file[0]) app_start_unusable = !app_load_file(app_start_file);
 
     app_place_button(&app.btn_new, 100, "NEW");
     app_place_button(&app.btn_load, 135, "LOAD");
@@ -105,3 +111,9 @@ void app_shutdown() {
 }
 
 int app_present_flag() { return app.editor.present_flag; }
+
+void app_report_start_file() {
+    if (!app_start_unusable || !app.editor.present_flag) return;
+    app_start_unusable = 0;
+    app_show_message("Can not load");
+}

@@ -52,8 +52,9 @@ struct app_state {
     app_editor editor;      // cursor, sample, octave, redraw flags, selection, copied block
 };
 
-extern app_state app;          // the application's state; main thread
-extern int32_t status_pattern; // the song's current pattern as of the last interface drawing, -1 at start
+extern app_state app;              // the application's state; main thread
+extern int32_t status_pattern;     // the song's current pattern as of the last interface drawing, -1 at start
+extern const char* app_start_file; // module named on the command line, loaded by app_init; null for none
 
 // The lock between the editor and the audio thread. app_lock/app_unlock count how deep the main thread holds
 // it, so that a modal dialog can release it completely and take it back to the same depth.
@@ -74,5 +75,28 @@ void app_paste();
 // File commands (file_commands.cpp), with audio_lock held: each runs to completion.
 void app_file_new();
 void app_file_load();
+// Replaces the song with the module in the file at path, as LOAD does once a file is chosen. Returns 0, with the
+// song unchanged, when the file does not give a usable song.
+int app_load_file(const char* path);
+// Shows the "Can not load" box when the module named at start-up could not be loaded, once the first frame is on
+// the screen, so that the box opens over the tracker's picture. Called at the start of each update.
+void app_report_start_file();
+// Shows an "ERROR" message box with audio_lock released; input that reached the window meanwhile is forgotten.
+void app_show_message(const char* text);
 void app_file_save();
 void app_file_wav();
+
+// Command line (command_line.cpp), read by the entry point before the frame loop starts.
+enum { APP_CMD_RUN = 0, APP_CMD_HELP = 1, APP_CMD_VERSION = 2, APP_CMD_ERROR = 3 };
+struct app_command_line {
+    int32_t action;    // APP_CMD_*
+    const char* file;  // module to open at start-up, pointing into argv; null for none
+    int32_t scale;     // window scale 1..OS_MAX_SCALE, 0 = the largest that fits the display
+    char error[200];   // what was wrong, for APP_CMD_ERROR
+    char warning[200]; // a setting that was ignored, empty when none
+};
+extern const char app_help_text[];    // the text of --help
+extern const char app_version_text[]; // the text of --version
+// Reads the arguments and the value of the QUAVLO_SCALE environment variable (null when unset); --scale wins
+// over the environment.
+void app_read_command_line(int argc, const char* const* argv, const char* env_scale, app_command_line* out);

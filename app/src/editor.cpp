@@ -332,6 +332,7 @@ static void app_delete(snd_pattern* p) {
 
 void app_update() {
     app_lock();
+    app_report_start_file();
     app_editor& ed = app.editor;
     snd_pattern* p = app_current_pattern();
     OS_ASSERT(p != nullptr);

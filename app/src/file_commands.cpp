@@ -35,7 +35,7 @@ static int app_save_dialog(char* path, int* type) {
     return chosen;
 }
 
-static void app_message(const char* text) {
+void app_show_message(const char* text) {
     const int32_t depth = app_release_lock();
     os_message_box(text, "ERROR");
     app_reacquire_lock(depth);
@@ -55,23 +55,26 @@ void app_file_new() {
 }
 
 // The file is read before the song is touched: a file that does not give a usable song leaves the song as
-// it was and says so.
-void app_file_load() {
-    snd_stop_song(&app.song);
-    char path[APP_PATH_CHARS] = "";
-    if (!app_open_dialog(path)) return;
-
+// it was.
+int app_load_file(const char* path) {
     snd_song loaded = load_module(path);
     if (!snd_song_usable(&loaded)) {
         snd_free_song(&loaded);
-        app_message("Can not load");
-        return;
+        return 0;
     }
     snd_repair_song(&loaded);
     snd_free_song(&app.song);
     app.song = loaded;
     app_unpin_channels();
     app.editor.status_dirty = 1;
+    return 1;
+}
+
+void app_file_load() {
+    snd_stop_song(&app.song);
+    char path[APP_PATH_CHARS] = "";
+    if (!app_open_dialog(path)) return;
+    if (!app_load_file(path)) app_show_message("Can not load");
 }
 
 void app_file_save() {
@@ -95,7 +98,7 @@ void app_file_save() {
     } else {
         ok = save_module(path, &app.song);
     }
-    if (!ok) app_message("Can not save");
+    if (!ok) app_show_message("Can not save");
 }
 
 void app_file_wav() {

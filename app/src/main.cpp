@@ -1,7 +1,30 @@
-// The tracker's entry point: the frame loop runs the whole program on this thread until the window closes.
+// The tracker's entry point on Linux: reads the command line, then the frame loop runs the whole program on this
+// thread until the window closes.
+#include "app.h"
 #include "os_platform.h"
 
-int main() {
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    app_command_line command;
+    app_read_command_line(argc, argv, getenv("QUAVLO_SCALE"), &command);
+    switch (command.action) {
+    case APP_CMD_HELP:
+        fputs(app_help_text, stdout);
+        return 0;
+    case APP_CMD_VERSION:
+        fputs(app_version_text, stdout);
+        return 0;
+    case APP_CMD_ERROR:
+        fprintf(stderr, "quavlo: %s\nTry 'quavlo --help' for more information.\n", command.error);
+        return 2;
+    default:
+        break;
+    }
+    if (command.warning[0]) fprintf(stderr, "quavlo: %s\n", command.warning);
+    os_window_scale = command.scale;
+    app_start_file = command.file;
     os_run();
     return 0;
 }

@@ -65,6 +65,21 @@ extern uint32_t os_next_fps;  // os_clock value at which the next FPS line is du
 extern uint16_t os_time_now;  // low 16 bits of os_time_ms at the start of this tick
 extern uint16_t os_time_prev; // the previous tick's os_time_now
 
+// ---- Window scale (os_window.cpp), main thread. The entry point sets the request before os_run; the backend
+// applies it when it creates the window. The frame and everything drawn into it stay 900 x 520.
+constexpr int32_t OS_MAX_SCALE = 3;      // largest window scale
+constexpr int32_t OS_PANEL_ROOM_X = 40;  // room left beside a fitted window for borders and side panels
+constexpr int32_t OS_PANEL_ROOM_Y = 100; // room left above and below it for the title bar and panels
+extern int32_t os_window_scale;          // requested scale 1..OS_MAX_SCALE, 0 = the largest that fits the display
+
+// "1".."3" as a scale; 0 for anything else.
+int32_t os_parse_scale(const char* text);
+// The largest scale at which the window fits a display area of this size with room for panels; at least 1.
+int32_t os_fit_scale(int32_t usable_width, int32_t usable_height);
+// A pointer position in window units as a frame pixel: window units to output pixels (output_size per
+// window_size), minus the picture's offset in output pixels, divided by the picture's enlargement.
+int32_t os_window_to_frame(int32_t position, int32_t window_size, int32_t output_size, int32_t offset, int32_t factor);
+
 // Portable spine (platform.cpp, os_clock.cpp).
 int32_t os_time_ms();
 void os_tick();

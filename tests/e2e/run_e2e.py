@@ -46,11 +46,11 @@ def run(cmd, env, timeout=10, check=True):
     return p
 
 
-def start_xvfb():
+def start_xvfb(screen="1280x800x24"):
     """Starts Xvfb on a display it chooses itself; returns (process, display name)."""
     rfd, wfd = os.pipe()
     proc = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"],
+        ["Xvfb", "-displayfd", str(wfd), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"],
         pass_fds=[wfd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(wfd)
     data = b""
@@ -244,7 +244,7 @@ def close_and_expect_exit(display, wid, program):
         raise Failure("exit status %d after closing the window" % status)
 
 
-def in_xvfb(prefix, tools, body):
+def in_xvfb(prefix, tools, body, screen="1280x800x24"):
     """Runs body(display, workdir) with a fresh Xvfb and a scratch folder; returns the process exit status."""
     missing = [t for t in tools if not shutil.which(t)]
     if not shutil.which("xwd") and not shutil.which("import"):
@@ -253,7 +253,7 @@ def in_xvfb(prefix, tools, body):
         log("skipped, missing: " + " ".join(missing) + " (scripts/setup.sh installs them)")
         return SKIP
 
-    xvfb, display = start_xvfb()
+    xvfb, display = start_xvfb(screen)
     log("Xvfb on " + display)
     workdir = tempfile.mkdtemp(prefix=prefix)
     try:

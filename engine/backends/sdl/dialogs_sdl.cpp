@@ -1,14 +1,17 @@
 // File dialogs of the Linux desktop backend: the open and save dialogs are the desktop's own, shown by zenity
 // (or kdialog when zenity is missing) started without a shell, with the chosen path read from its standard
-// output. Main thread only; the call blocks until the dialog closes. Owns no state between calls.
+// output. Main thread only; the call blocks until the dialog closes, repainting the window where it is exposed
+// meanwhile. Owns no state between calls.
 #include "dialogs_sdl.h"
 
 #include "os_platform.h"
 #include "os_tools.h"
+#include "platform_sdl.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -124,7 +127,7 @@ int os_program_dir(char* dir, int32_t capacity) {
     return 1;
 }
 
-int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length) {
+int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length, void (*idle)()) {
     if (length) *length = 0;
     if (!argv || !argv[0] || !output || capacity <= 0) return OS_DIALOG_CANCELLED;
     int fds[2];
@@ -149,6 +152,15 @@ int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* le
     int overflow = 0;
     char discard[256];
     for (;;) {
+        if (idle) {
+            pollfd ready = {fds[0], POLLIN, 0};
+            const int n = poll(&ready, 1, OS_DIALOG_IDLE_MS);
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) {
+                idle();
+                continue;
+            }
+        }
         const bool room = total < capacity;
         const ssize_t n =
             read(fds[0], room ? output + total : discard, room ? (size_t)(capacity - total) : sizeof discard);
@@ -183,10 +195,12 @@ static int os_dialog_show(int save, char* path, int32_t capacity) {
     os_dialog_command cmd;
     char output[OS_DIALOG_OUTPUT];
     static const int tools[] = {OS_DIALOG_ZENITY, OS_DIALOG_KDIALOG};
+    // The window keeps its picture under the dialog and is repainted where the dialog uncovers it.
+    os_show_last_frame();
     for (int tool : tools) {
         if (!os_dialog_build(&cmd, tool, save, dir)) return 0;
         int32_t length = 0;
-        const int result = os_dialog_run(cmd.argv, output, (int32_t)sizeof output, &length);
+        const int result = os_dialog_run(cmd.argv, output, (int32_t)sizeof output, &length, os_keep_window_painted);
         if (result == OS_DIALOG_NOT_FOUND) continue;
         if (result != OS_DIALOG_CHOSEN) return 0;
         return os_dialog_answer(output, length, path, capacity);

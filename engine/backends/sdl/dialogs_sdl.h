@@ -38,8 +38,10 @@ int os_dialog_save_type(char* path, int32_t capacity);
 // it cannot be found or does not fit.
 int os_program_dir(char* dir, int32_t capacity);
 
+constexpr int32_t OS_DIALOG_IDLE_MS = 40; // os_dialog_run: longest wait between two calls of its idle function
+
 // Starts argv[0] (searched on PATH, no shell) with standard input and error on /dev/null, collects its standard
-// output into output (at most capacity bytes) and waits for it. Returns OS_DIALOG_CHOSEN when it exited with
-// status 0 and its whole output fitted, OS_DIALOG_NOT_FOUND when the program does not exist, else
-// OS_DIALOG_CANCELLED.
-int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length);
+// output into output (at most capacity bytes) and waits for it, calling idle (when given) whenever the program
+// has been quiet for OS_DIALOG_IDLE_MS. Returns OS_DIALOG_CHOSEN when it exited with status 0 and its whole
+// output fitted, OS_DIALOG_NOT_FOUND when the program does not exist, else OS_DIALOG_CANCELLED.
+int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length, void (*idle)() = nullptr);

@@ -1,6 +1,7 @@
-// SDL2 platform backend on the main thread: clock and sleep for the frame loop, the one window, its surface
-// standing for the frame bitmap, presentation of the changed rectangle, translation of keyboard, mouse and
-// window events into the polled input state, and the message box. Owns the window and its surface.
+// SDL2 platform backend on the main thread: clock and sleep for the frame loop, the one window at its scale, its
+// surface (or a renderer and texture) standing for the frame bitmap, presentation of the changed rectangle, the
+// picture kept while a modal box is open, translation of keyboard, mouse and window events into the polled input
+// state, and the message box. Owns the window, its surface, renderer and texture.
 #include "platform_sdl.h"
 
 #include "graph.h"
@@ -12,10 +13,23 @@
 #include <cstdlib>
 #include <cstring>
 
+// Where the frame lies in the window. Window and output sizes differ on a high-density display (window units
+// against pixels); x, y and factor place the frame's top-left corner and enlargement in output pixels.
+struct sdl_view_info {
+    int32_t window_w, window_h; // window size in window units, as mouse positions are given
+    int32_t output_w, output_h; // size of what is drawn into, in pixels
+    int32_t x, y;               // top-left corner of the frame in the output
+    int32_t factor;             // output pixels per frame pixel
+};
+
 static SDL_Window* sdl_window;      // the program's window; null before os_init_window and after release
-static SDL_Surface* sdl_surface;    // the window surface in use as the frame bitmap; null when none
-static int32_t sdl_surface_stale;   // 1 when SDL has dropped the window surface (size change)
+static SDL_Surface* sdl_surface;    // surface path: the window surface standing for the frame bitmap; else null
+static int32_t sdl_surface_stale;   // surface path: 1 when SDL has dropped the window surface (size change)
+static SDL_Renderer* sdl_renderer;  // renderer path: the window's renderer; null on the surface path
+static SDL_Texture* sdl_texture;    // renderer path: the frame as last presented, 900 x 520
 static g_display_info* sdl_display; // display record given to os_init_window
+static int32_t sdl_scale = 1;       // window units per frame pixel, chosen when the window is created
+static sdl_view_info sdl_view;      // the frame's place in the window, for presentation and the mouse
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
 
@@ -153,21 +167,26 @@ void os_release_keys() {
 }
 
 // ---- Window surface and presentation
+//
+// Two ways to the screen. The surface path copies the changed rectangle, enlarged by the window scale, into the
+// window surface: shared memory on X11, the cheapest there is. Drivers without a window surface (Wayland,
+// KMSDRM), or a user who asks for acceleration, get the renderer path: the rectangle goes into a streaming
+// texture that keeps the whole last frame, and the renderer draws it enlarged with nearest-neighbour sampling.
 
-// The rectangle cut to both the frame and the surface.
-static g_rect sdl_clip_to(g_rect r, const SDL_Surface* surface) {
+// The rectangle cut to the frame and to the part of a width x height target that scale-times pixels cover.
+static g_rect sdl_clip_to(g_rect r, int32_t width, int32_t height, int32_t scale) {
     if (r.min_x < 0) r.min_x = 0;
     if (r.min_y < 0) r.min_y = 0;
     if (r.max_x > G_WIDTH) r.max_x = G_WIDTH;
     if (r.max_y > G_HEIGHT) r.max_y = G_HEIGHT;
-    if (r.max_x > surface->w) r.max_x = surface->w;
-    if (r.max_y > surface->h) r.max_y = surface->h;
+    if (r.max_x > width / scale) r.max_x = width / scale;
+    if (r.max_y > height / scale) r.max_y = height / scale;
     return r;
 }
 
-int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r) {
-    if (!dst || !src || !dst->pixels) return 0;
-    r = sdl_clip_to(r, dst);
+int os_copy_frame_scaled(SDL_Surface* dst, const uint32_t* src, g_rect r, int32_t scale) {
+    if (!dst || !src || !dst->pixels || scale < 1 || scale > OS_MAX_SCALE) return 0;
+    r = sdl_clip_to(r, dst->w, dst->h, scale);
     if (r.min_x >= r.max_x || r.min_y >= r.max_y) return 0;
 
     if (SDL_MUSTLOCK(dst) && SDL_LockSurface(dst) != 0) return 0;
@@ -175,25 +194,122 @@ int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r) {
     const int32_t height = r.max_y - r.min_y;
     const uint32_t format = dst->format->format;
     const int32_t bytes = dst->format->BytesPerPixel;
-    uint8_t* out = (uint8_t*)dst->pixels + (size_t)r.min_y * (size_t)dst->pitch + (size_t)r.min_x * (size_t)bytes;
+    const size_t pitch = (size_t)dst->pitch;
+    const size_t out_row_bytes = (size_t)width * (size_t)scale * (size_t)bytes;
+    uint8_t* out = (uint8_t*)dst->pixels + (size_t)(r.min_y * scale) * pitch + (size_t)(r.min_x * scale) * bytes;
     const uint32_t* in = src + (size_t)r.min_y * G_WIDTH + r.min_x;
+    const bool xrgb = format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
     int copied = 1;
-    if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) {
-        for (int32_t y = 0; y < height; y++)
-            memcpy(out + (size_t)y * (size_t)dst->pitch, in + (size_t)y * G_WIDTH, (size_t)width * 4);
-    } else {
+    if (scale == 1 && xrgb) {
+        for (int32_t y = 0; y < height; y++) memcpy(out + (size_t)y * pitch, in + (size_t)y * G_WIDTH, out_row_bytes);
+    } else if (scale == 1) {
         const int converted =
             SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_ARGB8888, in, G_WIDTH * 4, format, out, dst->pitch);
         OS_ASSERT(converted == 0);
         copied = converted == 0;
+    } else {
+        // Each frame row is widened once (straight into the surface when it is 32-bit XRGB, else into a row
+        // buffer that is then converted), and the finished surface row is repeated scale - 1 times below.
+        static uint32_t wide[G_WIDTH * OS_MAX_SCALE];
+        for (int32_t y = 0; y < height && copied; y++) {
+            const uint32_t* row = in + (size_t)y * G_WIDTH;
+            uint8_t* first = out + (size_t)(y * scale) * pitch;
+            uint32_t* target = xrgb ? (uint32_t*)first : wide;
+            for (int32_t x = 0; x < width; x++)
+                for (int32_t k = 0; k < scale; k++) target[x * scale + k] = row[x];
+            if (!xrgb) {
+                const int converted = SDL_ConvertPixels(width * scale, 1, SDL_PIXELFORMAT_ARGB8888, wide,
+                                                        G_WIDTH * OS_MAX_SCALE * 4, format, first, dst->pitch);
+                OS_ASSERT(converted == 0);
+                copied = converted == 0;
+            }
+            for (int32_t k = 1; k < scale && copied; k++) memcpy(first + (size_t)k * pitch, first, out_row_bytes);
+        }
     }
     if (SDL_MUSTLOCK(dst)) SDL_UnlockSurface(dst);
     return copied;
 }
 
+int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r) { return os_copy_frame_scaled(dst, src, r, 1); }
+
 // Every layer is marked fully dirty, so the next flip composes the whole frame again.
 static void sdl_redraw_all_layers() {
     for (g_rect& dirty : g_dirty) dirty = g_rect{0, 0, G_WIDTH, G_HEIGHT};
+}
+
+// Measures the window and its output, and places the frame in the output: on the surface path at the top left,
+// enlarged by the window scale; on the renderer path as large as whole multiples allow, centred (the output is
+// larger than the window on a high-density display, and is the whole screen under KMSDRM).
+static void sdl_measure_view() {
+    sdl_view = sdl_view_info{};
+    if (!sdl_window) return;
+    SDL_GetWindowSize(sdl_window, &sdl_view.window_w, &sdl_view.window_h);
+    sdl_view.output_w = sdl_view.window_w;
+    sdl_view.output_h = sdl_view.window_h;
+    sdl_view.factor = sdl_scale;
+    if (!sdl_renderer) return;
+    if (SDL_GetRendererOutputSize(sdl_renderer, &sdl_view.output_w, &sdl_view.output_h) != 0) {
+        sdl_view.output_w = sdl_view.window_w;
+        sdl_view.output_h = sdl_view.window_h;
+    }
+    const int32_t fx = sdl_view.output_w / G_WIDTH, fy = sdl_view.output_h / G_HEIGHT;
+    sdl_view.factor = fx < fy ? fx : fy;
+    if (sdl_view.factor < 1) sdl_view.factor = 1;
+    if (sdl_view.factor > OS_MAX_SCALE * 4) sdl_view.factor = OS_MAX_SCALE * 4;
+    sdl_view.x = (sdl_view.output_w - G_WIDTH * sdl_view.factor) / 2;
+    sdl_view.y = (sdl_view.output_h - G_HEIGHT * sdl_view.factor) / 2;
+}
+
+// Renderer path: draws the whole last frame, black around it, and shows it.
+static void sdl_render_frame() {
+    if (!sdl_renderer || !sdl_texture) return;
+    SDL_SetRenderDrawColor(sdl_renderer, 0, 0, 0, 255);
+    SDL_RenderClear(sdl_renderer);
+    const SDL_Rect place = {sdl_view.x, sdl_view.y, G_WIDTH * sdl_view.factor, G_HEIGHT * sdl_view.factor};
+    SDL_RenderCopy(sdl_renderer, sdl_texture, nullptr, &place);
+    SDL_RenderPresent(sdl_renderer);
+}
+
+// Renderer path: the streaming texture for the frame; every layer is redrawn into it at the next flip.
+static int sdl_create_texture() {
+    if (sdl_texture) SDL_DestroyTexture(sdl_texture);
+    sdl_texture =
+        SDL_CreateTexture(sdl_renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, G_WIDTH, G_HEIGHT);
+    if (!sdl_texture) return 0;
+    SDL_SetTextureBlendMode(sdl_texture, SDL_BLENDMODE_NONE);
+    SDL_SetTextureScaleMode(sdl_texture, SDL_ScaleModeNearest);
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(sdl_texture, nullptr, &pixels, &pitch) == 0) {
+        for (int32_t y = 0; y < G_HEIGHT; y++) memset((uint8_t*)pixels + (size_t)y * (size_t)pitch, 0, G_WIDTH * 4);
+        SDL_UnlockTexture(sdl_texture);
+    }
+    sdl_redraw_all_layers();
+    return 1;
+}
+
+// The renderer path is asked for through SDL's own switch for accelerated window pictures
+// (SDL_FRAMEBUFFER_ACCELERATION): "1" or "true", or the name of a render driver to use.
+static const char* sdl_renderer_request() {
+    const char* hint = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+    if (!hint || !hint[0] || strcmp(hint, "0") == 0 || SDL_strcasecmp(hint, "false") == 0 ||
+        SDL_strcasecmp(hint, "software") == 0)
+        return nullptr;
+    return hint;
+}
+
+static int sdl_open_renderer() {
+    const char* request = sdl_renderer_request();
+    if (request && strcmp(request, "1") != 0 && SDL_strcasecmp(request, "true") != 0)
+        SDL_SetHint(SDL_HINT_RENDER_DRIVER, request);
+    sdl_renderer = SDL_CreateRenderer(sdl_window, -1, 0);
+    if (!sdl_renderer) return 0;
+    if (!sdl_create_texture()) {
+        SDL_DestroyRenderer(sdl_renderer);
+        sdl_renderer = nullptr;
+        return 0;
+    }
+    return 1;
 }
 
 // The window surface, taken again when SDL has dropped the old one. *fresh becomes 1 when the surface is new and
@@ -218,13 +334,18 @@ static SDL_Surface* sdl_acquire_surface(int* fresh) {
 // holds only the bottom layer outside the last frame rectangle.
 static void sdl_repaint_fresh(SDL_Surface* surface) {
     SDL_FillRect(surface, nullptr, 0);
-    if (g_composite) os_copy_frame_rect(surface, g_composite, g_rect{0, 0, G_WIDTH, G_HEIGHT});
+    if (g_composite) os_copy_frame_scaled(surface, g_composite, g_rect{0, 0, G_WIDTH, G_HEIGHT}, sdl_scale);
     SDL_UpdateWindowSurface(sdl_window);
     sdl_redraw_all_layers();
 }
 
-// The window needs its picture again (exposure): the surface still holds it unless SDL replaced it.
+// The window needs its whole picture again (exposure, a modal box about to open): the window surface or the
+// texture still holds it, unless SDL replaced the surface.
 static void sdl_refresh_window() {
+    if (sdl_renderer) {
+        sdl_render_frame();
+        return;
+    }
     int fresh = 0;
     SDL_Surface* surface = sdl_acquire_surface(&fresh);
     if (!surface) return;
@@ -234,13 +355,51 @@ static void sdl_refresh_window() {
         SDL_UpdateWindowSurface(sdl_window);
 }
 
+// Takes the window's own pending events (exposure, size, focus, renderer resets) and leaves keys, mouse and the
+// quit request queued for the frame loop.
+static void sdl_handle_window_events() {
+    if (!sdl_window) return;
+    SDL_PumpEvents();
+    SDL_Event event;
+    while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT) == 1) os_handle_event(&event);
+    while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_RENDER_TARGETS_RESET, SDL_RENDER_DEVICE_RESET) == 1)
+        os_handle_event(&event);
+}
+
+void os_show_last_frame() {
+    if (!sdl_window || !sdl_display) return;
+    sdl_handle_window_events();
+    sdl_refresh_window();
+}
+
+void os_keep_window_painted() {
+    if (!sdl_window || !sdl_display) return;
+    sdl_handle_window_events();
+}
+
+int32_t os_window_scale_in_use() { return sdl_window ? sdl_scale : 0; }
+
+int os_renderer_in_use() { return sdl_renderer != nullptr; }
+
 [[noreturn]] static void sdl_fail(const char* what) {
     fprintf(stderr, "QuavloII: %s: %s\n", what, SDL_GetError());
+    if (sdl_texture) SDL_DestroyTexture(sdl_texture);
+    sdl_texture = nullptr;
+    if (sdl_renderer) SDL_DestroyRenderer(sdl_renderer);
+    sdl_renderer = nullptr;
     if (sdl_window) SDL_DestroyWindow(sdl_window);
     sdl_window = nullptr;
     sdl_surface = nullptr;
     SDL_Quit();
     exit(1);
+}
+
+// The requested scale, or the largest that fits the usable area of the display the window opens on.
+static int32_t sdl_choose_scale() {
+    if (os_window_scale >= 1 && os_window_scale <= OS_MAX_SCALE) return os_window_scale;
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) != 0) return 1;
+    return os_fit_scale(usable.w, usable.h);
 }
 
 int32_t os_init_window(g_display_info* display) {
@@ -258,52 +417,78 @@ int32_t os_init_window(g_display_info* display) {
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_PING, "0");
     // The frame is composed in memory already: a plain shared-memory window surface presents it, where the
     // accelerated one would push every update through a (often software) OpenGL context at several times the cost.
+    // The environment variable of the same name still wins, and then asks for the renderer path.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) sdl_fail("the video system could not start");
-    // Not resizable, so the window manager offers no maximise and the client area stays the frame's size.
-    sdl_window =
-        SDL_CreateWindow("QuavloII", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, SDL_WINDOW_SHOWN);
+    sdl_scale = sdl_choose_scale();
+    // Not resizable, so the window manager offers no maximise and the client area keeps the frame's proportions.
+    // High density allowed: where the display has more pixels than window units, the renderer fills them all.
+    sdl_window = SDL_CreateWindow("QuavloII", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width * sdl_scale,
+                                  height * sdl_scale, SDL_WINDOW_SHOWN | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!sdl_window) sdl_fail("the window could not be created");
     int client_w = 0, client_h = 0;
     SDL_GetWindowSize(sdl_window, &client_w, &client_h);
-    OS_ASSERT(client_w == width && client_h == height);
+    OS_ASSERT(client_w == width * sdl_scale && client_h == height * sdl_scale);
     // Keys are read as keys; no text input or input method is wanted.
     SDL_StopTextInput();
 
     os_create_dib(width, height);
-    if (!sdl_surface) sdl_fail("the window has no drawing surface");
+    if (!sdl_surface && !sdl_renderer) sdl_fail("the window has no drawing surface");
+    SDL_RendererInfo info;
+    const char* via = "SURFACE";
+    if (sdl_renderer) via = SDL_GetRendererInfo(sdl_renderer, &info) == 0 ? info.name : "RENDERER";
+    os_log("WINDOW %dx%d SCALE %d PRESENT %s\n", client_w, client_h, sdl_scale, via);
     return 1;
 }
 
+// The frame bitmap: the window surface where the driver has one and acceleration was not asked for, else the
+// renderer and its texture. Both start black.
 void os_create_dib(int32_t width, int32_t height) {
     OS_ASSERT(sdl_window != nullptr);
     if (!sdl_window) return;
-    sdl_surface = SDL_GetWindowSurface(sdl_window);
+    sdl_surface = nullptr;
     sdl_surface_stale = 0;
-    OS_ASSERT(sdl_surface != nullptr);
-    if (!sdl_surface) return;
-    OS_ASSERT(sdl_surface->w >= width && sdl_surface->h >= height);
+    if (!sdl_renderer_request()) sdl_surface = SDL_GetWindowSurface(sdl_window);
+    if (!sdl_surface && !sdl_open_renderer()) return;
+    sdl_measure_view();
+    if (sdl_renderer) {
+        sdl_render_frame();
+        return;
+    }
+    OS_ASSERT(sdl_surface->w >= width * sdl_scale && sdl_surface->h >= height * sdl_scale);
     SDL_FillRect(sdl_surface, nullptr, 0);
     SDL_UpdateWindowSurface(sdl_window);
 }
 
-// The surface belongs to the window; SDL frees it with the window.
-void os_destroy_dib() { sdl_surface = nullptr; }
+// The surface belongs to the window and SDL frees it with the window; the renderer goes before the window.
+void os_destroy_dib() {
+    sdl_surface = nullptr;
+    if (sdl_texture) SDL_DestroyTexture(sdl_texture);
+    sdl_texture = nullptr;
+    if (sdl_renderer) SDL_DestroyRenderer(sdl_renderer);
+    sdl_renderer = nullptr;
+}
 
 void os_release_window() {
-    sdl_surface = nullptr;
+    os_destroy_dib();
     sdl_display = nullptr;
     if (sdl_window) SDL_DestroyWindow(sdl_window);
     sdl_window = nullptr;
+    sdl_view = sdl_view_info{};
     if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-void os_present(int32_t width, int32_t height) {
-    OS_ASSERT(sdl_display != nullptr);
-    g_rect r = g_frame;
-    if (r.min_x >= r.max_x || r.min_y >= r.max_y) return;
-    OS_ASSERT(width == G_WIDTH && height == G_HEIGHT);
-    if (!sdl_window || !g_composite) return;
+// Renderer path: the rectangle goes into the texture, then the whole frame to the window.
+static void sdl_present_renderer(g_rect r) {
+    r = sdl_clip_to(r, G_WIDTH, G_HEIGHT, 1);
+    if (r.min_x >= r.max_x || r.min_y >= r.max_y || !sdl_texture) return;
+    const SDL_Rect rect = {r.min_x, r.min_y, r.max_x - r.min_x, r.max_y - r.min_y};
+    SDL_UpdateTexture(sdl_texture, &rect, g_composite + (size_t)r.min_y * G_WIDTH + r.min_x, G_WIDTH * 4);
+    sdl_render_frame();
+}
+
+// Surface path: the rectangle, enlarged, goes into the window surface and only that part to the screen.
+static void sdl_present_surface(g_rect r) {
     int fresh = 0;
     SDL_Surface* surface = sdl_acquire_surface(&fresh);
     if (!surface) return;
@@ -311,9 +496,10 @@ void os_present(int32_t width, int32_t height) {
         sdl_repaint_fresh(surface);
         return;
     }
-    r = sdl_clip_to(r, surface);
-    if (!os_copy_frame_rect(surface, g_composite, r)) return;
-    const SDL_Rect rect = {r.min_x, r.min_y, r.max_x - r.min_x, r.max_y - r.min_y};
+    r = sdl_clip_to(r, surface->w, surface->h, sdl_scale);
+    if (!os_copy_frame_scaled(surface, g_composite, r, sdl_scale)) return;
+    const SDL_Rect rect = {r.min_x * sdl_scale, r.min_y * sdl_scale, (r.max_x - r.min_x) * sdl_scale,
+                           (r.max_y - r.min_y) * sdl_scale};
     if (SDL_UpdateWindowSurfaceRects(sdl_window, &rect, 1) != 0) {
         // SDL refuses a surface it has dropped since it was taken: take the new one and show the whole frame.
         sdl_surface_stale = 1;
@@ -322,7 +508,27 @@ void os_present(int32_t width, int32_t height) {
     }
 }
 
+void os_present(int32_t width, int32_t height) {
+    OS_ASSERT(sdl_display != nullptr);
+    const g_rect r = g_frame;
+    if (r.min_x >= r.max_x || r.min_y >= r.max_y) return;
+    OS_ASSERT(width == G_WIDTH && height == G_HEIGHT);
+    if (!sdl_window || !g_composite) return;
+    if (sdl_renderer)
+        sdl_present_renderer(r);
+    else
+        sdl_present_surface(r);
+}
+
 // ---- Events
+
+static int32_t sdl_frame_x(int32_t x) {
+    return os_window_to_frame(x, sdl_view.window_w, sdl_view.output_w, sdl_view.x, sdl_view.factor);
+}
+
+static int32_t sdl_frame_y(int32_t y) {
+    return os_window_to_frame(y, sdl_view.window_h, sdl_view.output_h, sdl_view.y, sdl_view.factor);
+}
 
 int os_handle_event(const SDL_Event* event) {
     switch (event->type) {
@@ -334,9 +540,10 @@ int os_handle_event(const SDL_Event* event) {
                      event->key.repeat != 0);
         return 0;
     case SDL_MOUSEMOTION:
-        // Positions arrive as the 16-bit unsigned values of the original window messages.
-        os_mouse_x = event->motion.x & 0xFFFF;
-        os_mouse_y = event->motion.y & 0xFFFF;
+        // Positions are taken back to frame pixels, and arrive as the 16-bit unsigned values of the original
+        // window messages.
+        os_mouse_x = sdl_frame_x(event->motion.x) & 0xFFFF;
+        os_mouse_y = sdl_frame_y(event->motion.y) & 0xFFFF;
         return 0;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
@@ -349,6 +556,7 @@ int os_handle_event(const SDL_Event* event) {
             break;
         case SDL_WINDOWEVENT_SIZE_CHANGED:
             sdl_surface_stale = 1;
+            sdl_measure_view();
             sdl_refresh_window();
             break;
         case SDL_WINDOWEVENT_EXPOSED:
@@ -357,6 +565,13 @@ int os_handle_event(const SDL_Event* event) {
         default:
             break;
         }
+        return 0;
+    case SDL_RENDER_TARGETS_RESET:
+        sdl_render_frame();
+        return 0;
+    case SDL_RENDER_DEVICE_RESET:
+        // The texture went with the device: a new one, and every layer composed into it again at the next flip.
+        if (sdl_renderer && !sdl_create_texture()) OS_ASSERT(sdl_texture != nullptr);
         return 0;
     default:
         return 0;
@@ -368,6 +583,7 @@ int os_handle_event(const SDL_Event* event) {
 void os_message_box(const char* text, const char* caption) {
     if (!text) text = "";
     if (!caption) caption = "";
+    os_show_last_frame();
     if (SDL_ShowSimpleMessageBox(0, caption, text, sdl_window) != 0) {
         // Without a window system the message still has to reach the user.
         fprintf(stderr, "QuavloII: %s: %s\n", caption, text);

@@ -1,5 +1,6 @@
-// The parts of the SDL2 platform backend that its tests reach directly: key translation, event handling and
-// the copy of the frame rectangle into a surface. Only the backend and its tests include this header.
+// The parts of the SDL2 platform backend that its tests and its other files reach directly: key translation,
+// event handling, the copy of the frame rectangle into a surface, the presentation in use, and keeping the
+// window's picture around modal boxes. Only the backend and its tests include this header.
 #pragma once
 #include "graph.h"
 
@@ -30,3 +31,17 @@ int os_handle_event(const SDL_Event* event);
 // pixel format when dst is not 32-bit XRGB/ARGB. r is clipped to the buffer and the surface. Returns 1 when
 // pixels were copied.
 int os_copy_frame_rect(SDL_Surface* dst, const uint32_t* src, g_rect r);
+// The same, each pixel enlarged to a scale x scale square (scale 1..OS_MAX_SCALE): frame pixel (x, y) lands at
+// (x * scale, y * scale) in dst.
+int os_copy_frame_scaled(SDL_Surface* dst, const uint32_t* src, g_rect r, int32_t scale);
+
+// The scale the window was created with (0 without a window), and whether it is presented through a renderer.
+int32_t os_window_scale_in_use();
+int os_renderer_in_use();
+
+// Before a modal box opens: handles the window's pending events (exposure, size) and shows the whole last frame
+// again, so the window keeps its picture while the frame loop stands still. Nothing without a window.
+void os_show_last_frame();
+// While a modal box is open: handles the window's own pending events, repainting what was exposed; keys, mouse
+// and the quit request stay queued for the frame loop. Nothing without a window.
+void os_keep_window_painted();
