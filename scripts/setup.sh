@@ -8,6 +8,8 @@ packages=(
   libsdl2-dev
   clang libclang-rt-dev
   xvfb xauth xdotool x11-utils x11-apps zenity
+  desktop-file-utils shared-mime-info man-db
+  weston libgl1-mesa-dri libegl-mesa0
 )
 
 missing=()

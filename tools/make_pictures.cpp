@@ -1,9 +1,13 @@
 // Picture generator: draws the glyph strip and the title picture from their readable sources (glyphs.txt,
-// title.txt) and writes them as run-length encoded 8-bit PCX files, the form the program carries them in.
+// title.txt) and writes them as run-length encoded 8-bit PCX files, the form the program carries them in; and
+// draws the desktop icon from the same glyphs.
 // The output depends on nothing but the sources, so running it again gives the same bytes.
 //
 //   quavlo-make-pictures <source dir> [<output dir>]          writes glyphs.pcx and title.pcx
 //   quavlo-make-pictures --check <source dir> <pcx dir>       exit 1 unless the files there match the sources
+//   quavlo-make-pictures --icons <source dir> <output dir>    writes the desktop icon, quavlo-32.png to -256.png
+#include "png_write.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -214,6 +218,65 @@ Picture draw_title(const TitleSpec& t, const std::vector<Glyph>& glyphs) {
     return out;
 }
 
+// The desktop icon, 32 x 32: the tracker in small on its blue ground: a pattern grid with the played rows in
+// purple and the cursor in yellow, and the glyph Q in front, enlarged twice with the strip's shadow and a black
+// outline. 0xRRGGBB pixels, rows from the top.
+constexpr int ICON = 32;
+std::vector<uint32_t> draw_icon(const std::vector<Glyph>& glyphs) {
+    constexpr uint32_t BLUE = 0x0000FF, NAVY = 0x000060, PURPLE = 0x600080, LINE = 0x8080FF, YELLOW = 0xFFFF00;
+    std::vector<uint32_t> px((size_t)ICON * ICON, BLUE);
+    auto fill = [&](int x0, int y0, int w, int h, uint32_t c) {
+        for (int y = y0; y < y0 + h; y++)
+            for (int x = x0; x < x0 + w; x++) px[(size_t)y * ICON + x] = c;
+    };
+    fill(0, 0, ICON, 1, NAVY);
+    fill(0, ICON - 1, ICON, 1, NAVY);
+    fill(0, 0, 1, ICON, NAVY);
+    fill(ICON - 1, 0, 1, ICON, NAVY);
+    fill(12, 3, 17, 26, NAVY);
+    for (int row = 0; row < 8; row++) {
+        const int y = 4 + row * 3;
+        if (row % 4 == 0) fill(13, y, 15, 2, PURPLE);
+        fill(14, y + 1, 2, 1, LINE);
+        fill(18, y + 1, 1, 1, LINE);
+        fill(21, y + 1, 2, 1, LINE);
+        fill(25, y + 1, 2, 1, LINE);
+    }
+    fill(20, 19, 4, 2, YELLOW);
+
+    const Glyph* q = nullptr;
+    for (const Glyph& g : glyphs)
+        if (g.code == 'Q') q = &g;
+    if (!q) fail("no glyph for the icon's Q");
+    // The glyph as drawn in the strip (white strokes, black shadow), each pixel a 2 x 2 block, at (2, 5).
+    uint8_t cell[CELL_H][CELL_W] = {};
+    for (int y = 0; y < CELL_H; y++)
+        for (int x = 0; x < STROKE_COLUMNS; x++) {
+            if (q->stroke[y][x])
+                cell[y][x] = WHITE;
+            else if ((y > 0 && q->stroke[y - 1][x]) || (y > 0 && x > 0 && q->stroke[y - 1][x - 1]))
+                cell[y][x] = BLACK;
+        }
+    constexpr int QX = 2, QY = 5;
+    for (int y = 0; y < CELL_H * 2; y++)
+        for (int x = 0; x < CELL_W * 2; x++) {
+            const uint8_t c = cell[y / 2][x / 2];
+            const bool near_stroke = [&] {
+                for (int dy = -1; dy <= 1; dy++)
+                    for (int dx = -1; dx <= 1; dx++) {
+                        const int gy = (y + dy) / 2, gx = (x + dx) / 2;
+                        if (y + dy >= 0 && x + dx >= 0 && gy < CELL_H && gx < CELL_W && q->stroke[gy][gx]) return true;
+                    }
+                return false;
+            }();
+            if (c == WHITE)
+                px[(size_t)(QY + y) * ICON + QX + x] = 0xFFFFFF;
+            else if (c == BLACK || near_stroke)
+                px[(size_t)(QY + y) * ICON + QX + x] = 0x000000;
+        }
+    return px;
+}
+
 void put16(std::vector<uint8_t>& b, size_t at, int v) {
     b[at] = (uint8_t)(v & 0xFF);
     b[at + 1] = (uint8_t)((v >> 8) & 0xFF);
@@ -274,6 +337,20 @@ void write_file(const std::vector<uint8_t>& bytes, const std::string& path) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--icons") {
+        // The desktop icon at each size the desktop asks for, every pixel of the 32 x 32 drawing a square.
+        if (args.size() != 3) {
+            fprintf(stderr, "usage: quavlo-make-pictures --icons <source dir> <output dir>\n");
+            return 2;
+        }
+        const std::vector<uint32_t> icon = draw_icon(parse_glyphs(args[1] + "/glyphs.txt"));
+        for (int zoom : {1, 2, 4, 8}) {
+            const std::string size = std::to_string(ICON * zoom);
+            const std::string path = args[2] + "/quavlo-" + size + ".png";
+            if (!png_write_argb(path.c_str(), icon.data(), ICON, ICON, zoom)) fail("cannot write " + path);
+        }
+        return 0;
+    }
     const bool check = !args.empty() && args[0] == "--check";
     if (check) args.erase(args.begin());
     if (args.empty() || args.size() > 2 || (check && args.size() != 2)) {

@@ -14,6 +14,26 @@ add_test(NAME pictures_regenerate
 
 add_library(quavlo_png STATIC ${CMAKE_CURRENT_LIST_DIR}/png_write.cpp)
 target_include_directories(quavlo_png PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(quavlo-make-pictures PRIVATE quavlo_png)
+
+# The desktop icon at 32, 64, 128 and 256 pixels, drawn at build time (installed by packaging/).
+set(QUAVLO_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+set(QUAVLO_ICON_SIZES 32 64 128 256)
+set(QUAVLO_ICON_FILES)
+foreach(size ${QUAVLO_ICON_SIZES})
+  list(APPEND QUAVLO_ICON_FILES ${QUAVLO_ICON_DIR}/quavlo-${size}.png)
+endforeach()
+add_custom_command(
+  OUTPUT ${QUAVLO_ICON_FILES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QUAVLO_ICON_DIR}
+  COMMAND quavlo-make-pictures --icons ${QUAVLO_PICTURE_SOURCES} ${QUAVLO_ICON_DIR}
+  DEPENDS quavlo-make-pictures ${QUAVLO_PICTURE_SOURCES}/glyphs.txt
+  COMMENT "Drawing the desktop icon"
+  VERBATIM)
+add_custom_target(quavlo-icons ALL DEPENDS ${QUAVLO_ICON_FILES})
+# packaging/ installs them.
+set(QUAVLO_ICON_DIR ${QUAVLO_ICON_DIR} PARENT_SCOPE)
+set(QUAVLO_ICON_SIZES ${QUAVLO_ICON_SIZES} PARENT_SCOPE)
 
 if(TARGET quavlo_pictures)
   # Renders the artwork sheet: quavlo-artwork <out.png> [zoom]. The target quavlo-artwork-sheet writes
