@@ -18,3 +18,11 @@ if(TARGET quavlo_sdl AND QUAVLO_PYTHON3)
     set_tests_properties(e2e_quavlo PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
   endif()
 endif()
+
+# The tracker on a desktop: started with a file, its picture behind modal boxes, at 2x on a large screen, through
+# a renderer, and on Wayland (with weston). Labelled "e2e" (not run under the sanitizers).
+if(TARGET quavlo AND QUAVLO_PYTHON3)
+  add_test(NAME e2e_desktop COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/desktop_session.py
+                                    $<TARGET_FILE:quavlo>)
+  set_tests_properties(e2e_desktop PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()

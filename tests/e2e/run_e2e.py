@@ -102,14 +102,20 @@ def screenshot(env, wid):
     header_size, version, fmt, depth, width, height = fields[0:6]
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     red_mask, green_mask, blue_mask, ncolors = fields[14], fields[15], fields[16], fields[19]
-    if version != 7 or fmt != 2 or bits_per_pixel != 32:
+    if version != 7 or fmt != 2 or bits_per_pixel not in (24, 32):
         raise Failure("unexpected XWD image (version %d, format %d, %d bpp)" % (version, fmt, bits_per_pixel))
     start = header_size + ncolors * 12
     order = "<" if byte_order == 0 else ">"
+    size = bits_per_pixel // 8
     rows = []
     for y in range(height):
-        line = data[start + y * bytes_per_line: start + y * bytes_per_line + width * 4]
-        values = struct.unpack(order + "%dI" % width, line)
+        line = data[start + y * bytes_per_line: start + y * bytes_per_line + width * size]
+        if size == 3:
+            # Packed 3-byte pixels (a window overlapped by another visual's window can come back this way).
+            values = [int.from_bytes(line[i:i + 3], "little" if byte_order == 0 else "big")
+                      for i in range(0, len(line), 3)]
+        else:
+            values = struct.unpack(order + "%dI" % width, line)
         rows.append([v & (red_mask | green_mask | blue_mask) for v in values])
     return rows
 

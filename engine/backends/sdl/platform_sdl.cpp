@@ -370,6 +370,9 @@ void os_show_last_frame() {
     if (!sdl_window || !sdl_display) return;
     sdl_handle_window_events();
     sdl_refresh_window();
+    // The refresh waits for the display server; an exposure it reported meanwhile (a dialog that was just
+    // closed going away) is repainted too.
+    sdl_handle_window_events();
 }
 
 void os_keep_window_painted() {
