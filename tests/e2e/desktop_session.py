@@ -142,8 +142,7 @@ def file_and_modal_boxes(quavlo, display, workdir):
                             5, "the part of the window the dialog uncovered was not repainted while it is open")
         log("dialog moved off the window: the %d pixels it covered show the tracker again" % covered)
         type_into_dialog(s, did, "Open", tune)
-        loaded = wait_for(lambda: (lambda p: p if run_e2e.differing_pixels(p, restored) else None)(s.shot()), 10,
-                          "LOAD did not change the screen")
+        wait_for(lambda: run_e2e.differing_pixels(s.shot(), restored), 10, "LOAD did not change the screen")
         loaded = s.settled_shot()
         if run_e2e.differing_pixels(loaded, started) != 0:
             raise Failure("`quavlo tune.qvl` did not start with the screen that LOAD of tune.qvl gives")
