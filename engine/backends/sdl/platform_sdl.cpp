@@ -30,6 +30,7 @@ static SDL_Texture* sdl_texture;    // renderer path: the frame as last presente
 static g_display_info* sdl_display; // display record given to os_init_window
 static int32_t sdl_scale = 1;       // window units per frame pixel, chosen when the window is created
 static sdl_view_info sdl_view;      // the frame's place in the window, for presentation and the mouse
+static uint32_t sdl_wide_row[G_WIDTH * OS_MAX_SCALE]; // one enlarged frame row awaiting pixel-format conversion
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
 
@@ -210,15 +211,14 @@ int os_copy_frame_scaled(SDL_Surface* dst, const uint32_t* src, g_rect r, int32_
     } else {
         // Each frame row is widened once (straight into the surface when it is 32-bit XRGB, else into a row
         // buffer that is then converted), and the finished surface row is repeated scale - 1 times below.
-        static uint32_t wide[G_WIDTH * OS_MAX_SCALE];
         for (int32_t y = 0; y < height && copied; y++) {
             const uint32_t* row = in + (size_t)y * G_WIDTH;
             uint8_t* first = out + (size_t)(y * scale) * pitch;
-            uint32_t* target = xrgb ? (uint32_t*)first : wide;
+            uint32_t* target = xrgb ? (uint32_t*)first : sdl_wide_row;
             for (int32_t x = 0; x < width; x++)
                 for (int32_t k = 0; k < scale; k++) target[x * scale + k] = row[x];
             if (!xrgb) {
-                const int converted = SDL_ConvertPixels(width * scale, 1, SDL_PIXELFORMAT_ARGB8888, wide,
+                const int converted = SDL_ConvertPixels(width * scale, 1, SDL_PIXELFORMAT_ARGB8888, sdl_wide_row,
                                                         G_WIDTH * OS_MAX_SCALE * 4, format, first, dst->pitch);
                 OS_ASSERT(converted == 0);
                 copied = converted == 0;
