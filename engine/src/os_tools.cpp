@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unordered_set>
 
 int32_t os_alloc_count;                          // live tracked blocks
@@ -19,17 +20,29 @@ static std::unordered_set<void*> os_live_blocks; // bases of the live blocks, so
 static constexpr uint8_t OS_BLOCK_LIVE = 0xA5; // marker byte of a live block
 static constexpr int32_t OS_BLOCK_HEADER = 8;  // marker, serial and padding before the caller's memory
 
+// Records a new block as live; false when the record itself finds no memory.
+static bool os_track_block(uint8_t* block) {
+    try {
+        os_live_blocks.insert(block);
+        return true;
+    } catch (const std::bad_alloc&) { return false; }
+}
+
 void* os_alloc(int32_t size) {
     OS_ASSERT(os_alloc_count >= 0);
     os_alloc_count++;
     const int64_t total = (((int64_t)size + OS_BLOCK_HEADER) & ~(int64_t)31) + 32;
     uint8_t* block = total > 0 ? (uint8_t*)calloc(1, (size_t)total) : nullptr;
+    if (block && !os_track_block(block)) {
+        free(block);
+        block = nullptr;
+    }
     if (!block) {
         os_log("os_alloc: out of memory for %d bytes\n", size);
-        fprintf(stderr, "QuavloII: out of memory (a block of %d bytes could not be allocated)\n", size);
-        exit(1);
+        os_out_of_memory(size);
+        os_alloc_count--;
+        return nullptr;
     }
-    os_live_blocks.insert(block);
     os_log("os_alloc: 0x%X %d (%d)\n", (unsigned)(uintptr_t)block, (int)total, os_alloc_serial);
     block[0] = OS_BLOCK_LIVE;
     block[1] = os_alloc_serial;
@@ -67,7 +80,7 @@ void os_log(const char* format, ...) {
     va_start(args, format);
     vsnprintf(os_log_buffer, sizeof os_log_buffer, format, args);
     va_end(args);
-    fputs(os_log_buffer, stdout);
+    os_log_output(os_log_buffer);
     if (os_log_sink) os_log_sink(os_log_buffer);
 }
 

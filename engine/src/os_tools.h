@@ -10,7 +10,8 @@ extern uint8_t os_alloc_serial; // serial stamped into the next block, wraps 255
 // Optional copy of every log line, for tests that inspect the log (null: stdout only).
 extern void (*os_log_sink)(const char* line);
 
-// Zeroed block of at least `size` bytes; stops the program if the system has no memory.
+// Zeroed block of at least `size` bytes. When the system has no memory, os_out_of_memory decides: the tracker
+// stops there; a library goes on and receives null.
 void* os_alloc(int32_t size);
 
 // Frees the block that *var points to and clears *var (called as os_free(&owner_field)).
@@ -19,6 +20,11 @@ template <class T> inline void os_free(T** var) { os_free_block(reinterpret_cast
 inline void os_free(std::nullptr_t) { os_free_block(nullptr); }
 
 void os_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Provided once per program (os_process.cpp for the tracker and its tools): where each finished log line goes,
+// and what happens when os_alloc finds no memory.
+void os_log_output(const char* line);
+void os_out_of_memory(int32_t size);
 
 // Logs the failed condition's source file and line, then carries on.
 #define OS_ASSERT(cond)                                                                                                \

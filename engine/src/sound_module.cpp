@@ -83,6 +83,7 @@ int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size) {
     const int32_t n = data[2] << 8 | data[3];
     if (n == 0 || n > size - 4) return 0;
     song->order = (uint8_t*)os_alloc(n);
+    if (!song->order) return 0;
     memcpy(song->order, data + 4, (size_t)n);
     song->order_len = n;
 
@@ -124,8 +125,10 @@ int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size) {
             }
         }
         if (!complete) break; // the file ends inside this pattern: it is dropped
+        const int32_t count = song->pattern_count;
         snd_add_pattern(song);
-        memcpy(song->patterns[song->pattern_count - 1], &unpacked, sizeof unpacked);
+        if (song->pattern_count == count) break; // no memory for it
+        memcpy(song->patterns[count], &unpacked, sizeof unpacked);
     }
     return 1;
 }

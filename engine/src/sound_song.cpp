@@ -43,6 +43,7 @@ static bool snd_gen_begin(snd_sample* s, int32_t length, const char* name) {
     if (s->data) return false;
     s->data = (float*)os_alloc(length * 4);
     OS_ASSERT(s->data != nullptr);
+    if (!s->data) return false;
     snd_live_samples++;
     s->length = length;
     s->name = name;
@@ -121,6 +122,8 @@ snd_song snd_create_song(snd_song* song, uint8_t pattern_count) {
     if (!song) return snd_song{};
     memset(song, 0, sizeof *song);
     song->samples = (snd_sample*)os_alloc(SND_SAMPLE_SLOTS * (int32_t)sizeof(snd_sample));
+    // Without memory for the table the song stays without samples, which no caller plays or edits.
+    if (!song->samples) return *song;
     song->sample_count = SND_SAMPLES;
     snd_gen_sine(&song->samples[0]);
     snd_gen_ramp(&song->samples[1]);
@@ -176,9 +179,15 @@ void snd_add_pattern(snd_song* song) {
     OS_ASSERT(song->pattern_count < SND_MAX_PATTERNS);
     if (song->pattern_count >= SND_MAX_PATTERNS) return;
     snd_pattern** table = (snd_pattern**)os_alloc((song->pattern_count + 1) * (int32_t)sizeof(snd_pattern*));
+    snd_pattern* added = table ? (snd_pattern*)os_alloc(SND_PATTERN_BYTES) : nullptr;
+    // Without memory the song keeps the patterns it has.
+    if (!added) {
+        if (table) os_free(&table);
+        return;
+    }
     for (int32_t i = 0; i < song->pattern_count; i++) table[i] = song->patterns[i];
     snd_pattern** old = song->patterns;
-    table[song->pattern_count] = (snd_pattern*)os_alloc(SND_PATTERN_BYTES);
+    table[song->pattern_count] = added;
     song->patterns = table;
     song->pattern_count++;
     if (old) os_free(&old);
