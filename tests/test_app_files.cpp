@@ -151,6 +151,12 @@ TEST_F(FileTest, SaveAsHeaderNamesTheArrayAfterTheFile) {
     ctrl('S');
     const std::string my = read_text(hl_save_answer);
     EXPECT_EQ(my.rfind("const byte my[]=", 0), 0u) << my;
+
+    // A file name that is no C identifier still gives one.
+    hl_save_answer = path("9-lives.h");
+    ctrl('S');
+    const std::string lives = read_text(hl_save_answer);
+    EXPECT_EQ(lives.rfind("const byte _9_lives[]=", 0), 0u) << lives;
     EXPECT_EQ(hl_message_boxes, 0);
 }
 

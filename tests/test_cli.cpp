@@ -147,7 +147,7 @@ TEST_F(Cli, RepackWritesTheCanonicalPackingAndFailsWith1WhenItCannotWrite) {
     EXPECT_EQ(read_file("keep.qvl"), bytes{'k'});
 }
 
-TEST_F(Cli, HeaderNamesTheArrayAfterTheFileCutBeforeItsFirstDot) {
+TEST_F(Cli, HeaderNamesTheArrayAfterTheFileCutBeforeItsFirstDotAsACIdentifier) {
     snd_create_song(&song, 1);
     ASSERT_EQ(save_module("song.qvl", &song), 1);
     std::filesystem::create_directory("sub");
@@ -158,6 +158,8 @@ TEST_F(Cli, HeaderNamesTheArrayAfterTheFileCutBeforeItsFirstDot) {
     EXPECT_EQ(read_text("sub/tune"), "const byte tune" + body);
     EXPECT_EQ(run("header song.qvl sub/my.song.h").code, 0);
     EXPECT_EQ(read_text("sub/my.song.h"), "const byte my" + body);
+    EXPECT_EQ(run("header song.qvl sub/my-song.h").code, 0);
+    EXPECT_EQ(read_text("sub/my-song.h"), "const byte my_song" + body);
     EXPECT_FALSE(std::filesystem::exists("temp.tmp"));
     const cli_result r = run("header song.qvl no-such-dir/x.h");
     EXPECT_EQ(r.code, 1);

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -108,10 +107,11 @@ static int cli_repack(const std::string& in, const std::string& out) {
     return CLI_OK;
 }
 
-// The array is named after the header's file name, cut before its first dot, as the tracker's SAVE does.
+// The array is named after the header's file name, as the tracker's SAVE names it.
 static std::string cli_array_name(const std::string& path) {
-    const std::string file = std::filesystem::path(path).filename().string();
-    return file.substr(0, file.find('.'));
+    std::string name(path.size() + 2, '\0');
+    name.resize((size_t)snd_header_name(path.c_str(), name.data(), (int32_t)name.size()));
+    return name;
 }
 
 static int cli_header(const std::string& in, const std::string& out) {
@@ -223,7 +223,9 @@ int main(int argc, char** argv) {
 
     auto* header = app.add_subcommand("header", "Export a module as a C header holding a 'const byte' array");
     header->add_option("IN", in, "Module file to read")->required();
-    header->add_option("OUT", out, "Header file to write; the array is named after it, cut before the first '.'")
+    header
+        ->add_option("OUT", out,
+                     "Header file to write; the array is named after it (up to the first '.', as a C identifier)")
         ->required();
 
     cli_render_options options;

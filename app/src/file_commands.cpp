@@ -85,15 +85,9 @@ void app_file_save() {
 
     int32_t ok;
     if (type == OS_FILE_HEADER) {
-        // The array is named after the file: its name without directory, cut at the first '.'.
-        const char* title = path;
-        for (const char* c = path; *c; c++)
-            if (*c == '/' || *c == '\\') title = c + 1;
-        char name[APP_PATH_CHARS];
-        int32_t length = 0;
-        while (title[length] && title[length] != '.' && length < APP_PATH_CHARS - 1) length++;
-        memcpy(name, title, (size_t)length);
-        name[length] = 0;
+        // The array is named after the file, as a C identifier; it may be one byte longer than the path.
+        char name[APP_PATH_CHARS + 1];
+        snd_header_name(path, name, (int32_t)sizeof name);
         ok = export_c_header(path, name, &app.song);
     } else {
         ok = save_module(path, &app.song);

@@ -166,6 +166,11 @@ extern int32_t wav_samples; // samples appended since wav_start
 int32_t save_module(const char* path, const snd_song* song);
 snd_song load_module(const char* path);
 int32_t export_c_header(const char* path, const char* name, const snd_song* song);
+// The array name of the header written to path: the file's name without directory, cut before its first '.',
+// made a C identifier: every byte other than a letter, digit or '_' becomes '_', and a name that would start
+// with a digit (or be empty) gets a '_' in front. Stores at most capacity - 1 bytes and a terminating zero;
+// returns the name's whole length.
+int32_t snd_header_name(const char* path, char* name, int32_t capacity);
 void wav_start();
 int32_t wav_stop();
 int32_t wav_write_header(FILE* file, int32_t data_size);

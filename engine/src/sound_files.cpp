@@ -111,6 +111,28 @@ static bool snd_write_array_start(FILE* file, const char* name) {
     return written;
 }
 
+int32_t snd_header_name(const char* path, char* name, int32_t capacity) {
+    OS_ASSERT(path != nullptr && name != nullptr && capacity > 0);
+    if (!path || !name || capacity <= 0) return 0;
+    const char* file = path;
+    for (const char* c = path; *c; c++)
+        if (*c == '/' || *c == '\\') file = c + 1;
+    int32_t length = 0;
+    auto put = [&](char c) {
+        if (length < capacity - 1) name[length] = c;
+        length++;
+    };
+    // Any other first byte that cannot start an identifier becomes '_' below.
+    if (*file == 0 || *file == '.' || (*file >= '0' && *file <= '9')) put('_');
+    for (const char* c = file; *c && *c != '.'; c++) {
+        const bool letter = (*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z');
+        const bool digit = *c >= '0' && *c <= '9';
+        put(letter || digit || *c == '_' ? *c : '_');
+    }
+    name[length < capacity - 1 ? length : capacity - 1] = 0;
+    return length;
+}
+
 int32_t export_c_header(const char* path, const char* name, const snd_song* song) {
     OS_ASSERT(path != nullptr && name != nullptr && song != nullptr);
     if (!path || !name || !song) return 0;
