@@ -1,4 +1,19 @@
-# The replayer library: its C API on its own, and what the library may call.
+# The replayer: its suites run quavlo-cli and the example programs for the outputs they compare with.
+if(TARGET test_replay AND TARGET quavlo-cli AND TARGET render_header)
+  add_dependencies(test_replay quavlo-cli render_header)
+  target_compile_definitions(test_replay PRIVATE QUAVLO_CLI="$<TARGET_FILE:quavlo-cli>"
+                                                 QUAVLO_RENDER_HEADER="$<TARGET_FILE:render_header>")
+  if(TARGET play_header)
+    add_dependencies(test_replay play_header)
+    target_compile_definitions(test_replay PRIVATE QUAVLO_PLAY_HEADER="$<TARGET_FILE:play_header>")
+  endif()
+  set_tests_properties(test_replay PROPERTIES TIMEOUT 900)
+elseif(TARGET test_replay)
+  # Without the programs it compares with, the suite has nothing to run against.
+  set_target_properties(test_replay PROPERTIES EXCLUDE_FROM_ALL ON)
+  set_tests_properties(test_replay PROPERTIES DISABLED ON)
+endif()
+
 # The audio callback renders while the main loop reads the position: the ThreadSanitizer build checks that too.
 if(TEST test_replay_api)
   set_tests_properties(test_replay_api PROPERTIES LABELS tsan)
