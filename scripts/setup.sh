@@ -7,6 +7,7 @@ packages=(
   libgtest-dev googletest libgmock-dev libbenchmark-dev libcli11-dev libstb-dev
   libsdl2-dev
   clang libclang-rt-dev
+  g++-mingw-w64-x86-64-posix
   xvfb xauth xdotool x11-utils x11-apps zenity
   desktop-file-utils shared-mime-info man-db
   weston libgl1-mesa-dri libegl-mesa0

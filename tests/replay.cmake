@@ -24,3 +24,16 @@ if(TARGET quavlo_replay)
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:quavlo_replay>
                    -P ${CMAKE_CURRENT_LIST_DIR}/replay/check_library_symbols.cmake)
 endif()
+
+# The drop-in source is compiled by plain g++ and MinGW-w64, whatever this build's options: the plain build runs it.
+find_program(QUAVLO_MINGW_CXX x86_64-w64-mingw32-g++-posix)
+if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
+  set(mingw_cxx "")
+  if(QUAVLO_MINGW_CXX)
+    set(mingw_cxx ${QUAVLO_MINGW_CXX})
+  endif()
+  add_test(NAME replay_amalgamation
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/replay/check_amalgamation.sh ${CMAKE_SOURCE_DIR}
+                   ${CMAKE_CURRENT_BINARY_DIR}/amalgamation $<TARGET_FILE:quavlo-cli> ${mingw_cxx})
+  set_tests_properties(replay_amalgamation PROPERTIES LABELS slow TIMEOUT 600)
+endif()
