@@ -14,11 +14,6 @@ elseif(TARGET test_replay)
   set_tests_properties(test_replay PROPERTIES DISABLED ON)
 endif()
 
-# The audio callback renders while the main loop reads the position: the ThreadSanitizer build checks that too.
-if(TEST test_replay_api)
-  set_tests_properties(test_replay_api PROPERTIES LABELS tsan)
-endif()
-
 if(TARGET quavlo_replay)
   add_test(NAME replay_library_symbols
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:quavlo_replay>
