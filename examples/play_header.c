@@ -12,9 +12,9 @@
 typedef unsigned char byte; /* the exported header leaves the element type to the program */
 #include "tune.h"
 
-static qvl_replay* song;                 /* the open song */
-static unsigned long frames_left;        /* audio still to play; written by the callback */
-static SDL_atomic_t finished;            /* 1 once the song stopped itself or the time is up */
+static qvl_replay* song;          /* the open song */
+static unsigned long frames_left; /* audio still to play; written by the callback */
+static SDL_atomic_t finished;     /* 1 once the song stopped itself or the time is up */
 
 /* SDL's audio thread asks for the next buffer; whatever the song does not fill is silence. */
 static void fill_audio(void* user, Uint8* stream, int len) {
