@@ -14,7 +14,7 @@ elseif(TARGET test_replay)
   set_tests_properties(test_replay PROPERTIES DISABLED ON)
 endif()
 
-if(TARGET quavlo_replay)
+if(TARGET quavlo_replay AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME replay_library_symbols
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:quavlo_replay>
                    -P ${CMAKE_CURRENT_LIST_DIR}/replay/check_library_symbols.cmake)
