@@ -3,6 +3,7 @@
 #include "dialogs_sdl.h"
 #include "os_platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,8 +74,8 @@ TEST(SdlDialogCommand, ArgumentsThatDoNotFitAreRefused) {
 int answer(const std::string& output, std::string* path, int32_t capacity = 256) {
     std::vector<char> buf((size_t)capacity, 'x');
     const int chosen = os_dialog_answer(output.data(), (int32_t)output.size(), buf.data(), capacity);
-    *path = chosen ? std::string(buf.data()) : std::string();
-    if (!chosen) { EXPECT_EQ(buf[0], 0) << "a refused answer leaves an empty path"; }
+    *path = chosen > 0 ? std::string(buf.data()) : std::string();
+    if (chosen <= 0) { EXPECT_EQ(buf[0], 0) << "a refused answer leaves an empty path"; }
     return chosen;
 }
 
@@ -107,7 +108,7 @@ TEST(SdlDialogAnswer, APathIsNeverCutShort) {
     std::string path;
     EXPECT_EQ(answer("/tmp/abcd\n", &path, 10), 1); // nine characters and the terminator
     EXPECT_EQ(path, "/tmp/abcd");
-    EXPECT_EQ(answer("/tmp/abcde\n", &path, 10), 0);
+    EXPECT_EQ(answer("/tmp/abcde\n", &path, 10), -1) << "too long, which is not the same as nothing chosen";
 }
 
 int save_type(std::string* path, int32_t capacity = 256) {
@@ -251,11 +252,13 @@ TEST_F(SdlDialogRun, CancelMissingProgramAndOverlongOutput) {
     char* missing_argv[] = {(char*)"no-such-dialog-program", nullptr};
     EXPECT_EQ(os_dialog_run(missing_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_NOT_FOUND);
 
-    // Far more output than the buffer and the pipe hold: read to the end, refused, and no hang.
+    // Far more output than the buffer and the pipe hold: read to the end, reported as too long, and no hang.
     program("chatty", std::string(200000, 'z'), 0);
     char* chatty_argv[] = {(char*)"chatty", nullptr};
-    EXPECT_EQ(os_dialog_run(chatty_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_CANCELLED);
+    EXPECT_EQ(os_dialog_run(chatty_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_TOO_LONG);
     EXPECT_EQ(length, (int32_t)sizeof out);
+    program("chatty", std::string(200000, 'z'), 1);
+    EXPECT_EQ(os_dialog_run(chatty_argv, out, (int32_t)sizeof out, &length), OS_DIALOG_CANCELLED);
 }
 
 // The window is looked after while the dialog is open: this stand-in answers only once the idle function has run.
@@ -317,11 +320,23 @@ TEST_F(SdlDialogRun, SaveDialogDecidesTheFileTypeFromTheName) {
     EXPECT_EQ(path[0], 0);
     EXPECT_EQ(type, 0);
 
-    // A chosen name that does not fit with its extension is refused, not cut.
+    // A chosen name that does not fit with its extension is refused as too long, not cut.
     program("zenity", "/songs/abcdefgh\n", 0);
     char small[16]; // the name fits, its extension does not
-    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), 0);
+    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), -1);
     EXPECT_EQ(small[0], 0);
+    program("zenity", "/songs/a/much/longer/path.qvl\n", 0);
+    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), -1);
+    EXPECT_EQ(os_open_dialog(small, (int32_t)sizeof small), -1);
+    // The longest path Linux opens fits the buffer the file commands give.
+    const std::string longest = "/" + std::string(OS_PATH_CHARS - 6, 'x') + ".qvl";
+    program("zenity", longest + "\n", 0);
+    std::vector<char> room(OS_PATH_CHARS);
+    EXPECT_EQ(os_open_dialog(room.data(), OS_PATH_CHARS), 1);
+    EXPECT_EQ(std::string(room.data()), longest);
+    // A directory is no file.
+    program("zenity", "/songs/\n", 0);
+    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 0);
 }
 
 TEST_F(SdlDialogRun, KdialogWhenZenityIsMissing) {
@@ -346,6 +361,42 @@ TEST_F(SdlDialogRun, NeitherProgramShowsAMessageAndChoosesNothing) {
     EXPECT_EQ(type, 0);
     // No display here, so the message box falls back to standard error.
     EXPECT_NE(err.find("A file dialog needs zenity or kdialog"), std::string::npos) << err;
+}
+
+// The save question through zenity or kdialog, for desktops where SDL cannot show its message box.
+TEST_F(SdlDialogRun, SaveQuestionThroughZenityOrKdialog) {
+    const char* text = "Unsaved <b>changes</b> & more; save?";
+    const struct {
+        const char* tool;
+        const char* output;
+        int status;
+        int answer;
+    } cases[] = {
+        {"zenity", "", 0, OS_ANSWER_SAVE},    {"zenity", "Discard\n", 1, OS_ANSWER_DISCARD},
+        {"zenity", "", 1, OS_ANSWER_CANCEL}, // Cancel, Escape or the window closed
+        {"zenity", "", 5, OS_ANSWER_CANCEL}, // timed out
+        {"kdialog", "", 0, OS_ANSWER_SAVE},   {"kdialog", "", 1, OS_ANSWER_DISCARD},
+        {"kdialog", "", 2, OS_ANSWER_CANCEL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.tool) + " " + c.output + " " + std::to_string(c.status));
+        std::filesystem::remove(dir + "/zenity");
+        program(c.tool, c.output, c.status);
+        EXPECT_EQ(os_question_dialog(text, "Unsaved changes"), c.answer);
+    }
+    EXPECT_EQ(recorded_args("kdialog"),
+              (std::vector<std::string>{"--title", "Unsaved changes", "--warningyesnocancel", text, "--yes-label",
+                                        "Save", "--no-label", "Discard"}));
+    program("zenity", "", 0);
+    os_question_dialog(text, "Unsaved changes");
+    const std::vector<std::string> args = recorded_args("zenity");
+    EXPECT_EQ(args[0], "--question");
+    EXPECT_NE(std::find(args.begin(), args.end(), std::string("--text=") + text), args.end())
+        << "one argument, no markup";
+    EXPECT_NE(std::find(args.begin(), args.end(), "--no-markup"), args.end());
+    std::filesystem::remove(dir + "/zenity");
+    std::filesystem::remove(dir + "/kdialog");
+    EXPECT_EQ(os_question_dialog(text, "Unsaved changes"), -1) << "neither program: the caller decides";
 }
 
 } // namespace

@@ -75,7 +75,7 @@ const KeyRow key_table[] = {
     {SDL_SCANCODE_A, 'A'},
     {SDL_SCANCODE_Q, 'Q'},
     {SDL_SCANCODE_Z, 'Z'},
-    // Keypad 0 and F12 keep their codes; keypad 1..9, its operators and F11 land on letters.
+    // With Num Lock on, keypad 0 and F12 keep their codes; keypad 1..9, its operators and F11 land on letters.
     {SDL_SCANCODE_KP_0, 96},
     {SDL_SCANCODE_F12, 123},
     {SDL_SCANCODE_KP_1, 'A'},
@@ -93,11 +93,12 @@ TEST_F(SdlKeys, EveryRowOfTheKeyTableLandsOnItsIndex) {
     for (const KeyRow& row : key_table) {
         clear_input();
         SCOPED_TRACE(SDL_GetScancodeName(row.code));
-        EXPECT_EQ(os_key_event(row.code, 0, 1, 0), row.index);
+        EXPECT_EQ(os_key_event(row.code, 0, 1, 0, 1), row.index);
         EXPECT_EQ(os_keys[row.index], 1);
         EXPECT_EQ(os_last_key, row.index);
         EXPECT_EQ(os_keys_held, 1);
-        EXPECT_EQ(os_key_event(row.code, 0, 0, 0), row.index);
+        os_advance_keys(); // a step has seen the press
+        EXPECT_EQ(os_key_event(row.code, 0, 0, 0, 1), row.index);
         EXPECT_EQ(os_keys[row.index], 0);
         EXPECT_EQ(os_keys_held, 0);
     }
@@ -140,9 +141,9 @@ TEST_F(SdlKeys, SystemKeysAndUnknownKeysAreIgnored) {
     EXPECT_EQ(os_vk_from_scancode(SDL_SCANCODE_LALT), 0);
     EXPECT_EQ(os_vk_from_scancode(SDL_SCANCODE_RALT), 0);
     EXPECT_EQ(os_vk_from_scancode(SDL_SCANCODE_UNKNOWN), 0);
-    EXPECT_EQ(os_key_event(SDL_SCANCODE_LALT, 1, 1, 0), -1);
-    EXPECT_EQ(os_key_event(SDL_SCANCODE_PRINTSCREEN, 0, 1, 0), -1);
-    EXPECT_EQ(os_key_event(SDL_SCANCODE_F10, 0, 1, 0), -1);
+    EXPECT_EQ(os_key_event(SDL_SCANCODE_LALT, 1, 1, 0, 0), -1);
+    EXPECT_EQ(os_key_event(SDL_SCANCODE_PRINTSCREEN, 0, 1, 0, 0), -1);
+    EXPECT_EQ(os_key_event(SDL_SCANCODE_F10, 0, 1, 0, 0), -1);
     EXPECT_EQ(os_keys_held, 0);
     EXPECT_EQ(os_last_key, 0);
 }
@@ -165,6 +166,7 @@ TEST_F(SdlKeys, AltCombinationsNeverReachTheKeyTable) {
 TEST_F(SdlKeys, KeyPressedBeforeAltIsReleasedWithAltHeld) {
     press(SDL_SCANCODE_Q);
     ASSERT_EQ(os_keys['Q'], 1);
+    os_advance_keys();
     press(SDL_SCANCODE_LALT, KMOD_LALT);
     release(SDL_SCANCODE_Q, KMOD_LALT);
     EXPECT_EQ(os_keys['Q'], 0);
@@ -200,6 +202,7 @@ TEST_F(SdlKeys, BothShiftsShareOneIndex) {
     press(SDL_SCANCODE_LSHIFT, KMOD_LSHIFT);
     press(SDL_SCANCODE_RSHIFT, KMOD_SHIFT);
     EXPECT_EQ(os_keys_held, 1);
+    os_advance_keys();
     release(SDL_SCANCODE_RSHIFT, KMOD_LSHIFT);
     EXPECT_EQ(os_keys[KEY_SHIFT], 0);
     EXPECT_EQ(os_keys_held, 0);
@@ -210,7 +213,7 @@ TEST_F(SdlKeys, BothShiftsShareOneIndex) {
 TEST_F(SdlKeys, LosingTheFocusReleasesEveryHeldKey) {
     press(SDL_SCANCODE_LCTRL, KMOD_LCTRL);
     press(SDL_SCANCODE_S, KMOD_LCTRL);
-    press(SDL_SCANCODE_KP_1);
+    press(SDL_SCANCODE_KP_1, KMOD_NUM);
     ASSERT_EQ(os_keys_held, 3);
     SDL_Event e;
     memset(&e, 0, sizeof e);
@@ -219,11 +222,44 @@ TEST_F(SdlKeys, LosingTheFocusReleasesEveryHeldKey) {
     EXPECT_EQ(send(e), 0);
     EXPECT_EQ(os_keys_held, 0);
     for (int i = 0; i < 256; i++) EXPECT_EQ(os_keys[i], 0) << i;
+    os_advance_keys();
+    EXPECT_EQ(os_keys_held, 0) << "keys pressed since the last step are gone as well";
     // The last press stays readable for the editor.
     EXPECT_EQ(os_last_key, 'A');
     // The release that arrives later for a key let go elsewhere changes nothing.
     release(SDL_SCANCODE_S);
     EXPECT_EQ(os_keys_held, 0);
+}
+
+// With Num Lock off the keypad gives the navigation keys, as Windows reports them; a key is released under the
+// index its press was recorded with, even when Num Lock was switched in between.
+TEST_F(SdlKeys, KeypadFollowsNumLock) {
+    const struct {
+        SDL_Scancode code;
+        int32_t off, on; // key index with Num Lock off and on
+    } keypad[] = {
+        {SDL_SCANCODE_KP_8, KEY_UP, 'H'},   {SDL_SCANCODE_KP_2, KEY_DOWN, 'B'},
+        {SDL_SCANCODE_KP_4, KEY_LEFT, 'D'}, {SDL_SCANCODE_KP_6, KEY_RIGHT, 'F'},
+        {SDL_SCANCODE_KP_7, VK_HOME, 'G'},  {SDL_SCANCODE_KP_1, VK_END, 'A'},
+        {SDL_SCANCODE_KP_9, VK_PRIOR, 'I'}, {SDL_SCANCODE_KP_3, VK_NEXT, 'C'},
+        {SDL_SCANCODE_KP_0, VK_INSERT, 96}, {SDL_SCANCODE_KP_PERIOD, KEY_DELETE, 'N'},
+        {SDL_SCANCODE_KP_5, VK_CLEAR, 'E'}, {SDL_SCANCODE_KP_ENTER, 13, 13},
+    };
+    for (const auto& k : keypad) {
+        SCOPED_TRACE(SDL_GetScancodeName(k.code));
+        clear_input();
+        press(k.code);
+        EXPECT_EQ(os_last_key, k.off);
+        EXPECT_EQ(os_keys[k.off], 1);
+        os_advance_keys();
+        release(k.code, KMOD_NUM);
+        EXPECT_EQ(os_keys_held, 0);
+        press(k.code, KMOD_NUM);
+        EXPECT_EQ(os_last_key, k.on);
+        os_advance_keys();
+        release(k.code);
+        EXPECT_EQ(os_keys_held, 0);
+    }
 }
 
 TEST_F(SdlKeys, MouseMotionAndLeftButton) {

@@ -13,8 +13,7 @@ static constexpr int32_t APP_PATH_CHARS = 256; // capacity of the dialog's path 
 // Input that reached the window before or during a modal dialog belongs to the dialog: every key counts as
 // released and the mouse button as up, so nothing fires again or stays held when the editor resumes.
 static void app_forget_input() {
-    for (int32_t i = 0; i < 256; i++)
-        if (os_keys[i]) os_set_key(i, 0);
+    os_clear_keys();
     os_last_key = 0;
     os_mouse_down = 0;
 }

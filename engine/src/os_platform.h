@@ -32,17 +32,24 @@ enum : int32_t {
 enum : int32_t {
     VK_BACK = 8,
     VK_TAB = 9,
+    VK_CLEAR = 12,
     VK_RETURN = 13,
     VK_SHIFT = 16,
     VK_CONTROL = 17,
     VK_ESCAPE = 27,
     VK_SPACE = 32,
+    VK_PRIOR = 33,
+    VK_NEXT = 34,
+    VK_END = 35,
+    VK_HOME = 36,
     VK_LEFT = 37,
     VK_UP = 38,
     VK_RIGHT = 39,
     VK_DOWN = 40,
+    VK_INSERT = 45,
     VK_DELETE = 46,
     VK_NUMPAD0 = 96,
+    VK_DECIMAL = 110,
     VK_F1 = 112,
     VK_F12 = 123,
 };
@@ -84,8 +91,17 @@ int32_t os_window_to_frame(int32_t position, int32_t window_size, int32_t output
 int32_t os_time_ms();
 void os_tick();
 void os_run();
+// Records a press or release. A key pressed and released before a step has seen it stays pressed (reading 1)
+// until the end of that step, so even the quickest tap counts exactly once.
 int32_t os_set_key(int32_t index, int32_t down);
 int32_t os_key_from_vk(int32_t vk); // virtual-key code -> key index before the fold of 97..122
+// The keypad's virtual-key code as Windows gives it: with Num Lock off, digits 0..9 and the decimal point are
+// Insert, End, Down, Page Down, Left, Clear, Right, Home, Up, Page Up and Delete; with Num Lock on, unchanged.
+int32_t os_keypad_vk(int32_t vk, int32_t num_lock);
+// End of a step: counters of held keys advance, keys released since the last step become free.
+void os_advance_keys();
+// Every key free at once, taps included (the window lost the keyboard, or a modal dialog had it).
+void os_clear_keys();
 
 // Application hooks, reached by the frame loop in this order within a step.
 void app_init();
@@ -93,13 +109,14 @@ void app_update();
 void app_draw_interface();
 void app_draw_pattern_view();
 int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
+int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
 void app_shutdown();
 
 // ---- Provided by the backend.
 int64_t os_counter();      // monotonic counter
 int64_t os_counter_freq(); // counts per second, 0 when no counter exists
 void os_sleep_1ms();
-int os_poll_event(); // takes and handles at most one pending event; returns 1 when it was the quit event
+int os_poll_event(); // takes and handles at most one pending event; returns 1 when it asks the program to end
 
 int32_t os_init_window(g_display_info* display); // window with a 900 x 520 client area; 1 when ready
 void os_create_dib(int32_t width, int32_t height);
@@ -108,7 +125,9 @@ void os_release_window();                       // drops the window's drawing co
 void os_present(int32_t width, int32_t height); // copies the frame rectangle of g_composite to the window
 
 enum { OS_FILE_MODULE = 1, OS_FILE_HEADER = 2 };
-// Modal file dialogs starting in the program's directory; 1 and the chosen path when a file was chosen.
+constexpr int32_t OS_PATH_CHARS = 4096; // room for the longest path a file dialog returns, terminator included
+// Modal file dialogs starting in the program's directory; 1 and the chosen path when a file was chosen, 0 when
+// none was, -1 when one was chosen whose path does not fit into capacity.
 int os_open_dialog(char* path, int32_t capacity);
 int os_save_dialog(char* path, int32_t capacity, int* file_type);
 void os_message_box(const char* text, const char* caption);

@@ -15,16 +15,6 @@ uint32_t os_next_fps;   // os_clock value at which the next FPS line is due
 uint16_t os_time_now;   // low 16 bits of the clock at the start of this tick
 uint16_t os_time_prev;  // os_time_now of the previous tick
 
-// Advances the counter of every held key; a counter that reaches 255 starts again at 1.
-static void os_advance_keys() {
-    if (os_keys_held == 0) return;
-    for (uint16_t& k : os_keys) {
-        if (k == 0) continue;
-        k++;
-        if (k >= 255) k = 1;
-    }
-}
-
 void os_tick() {
     if (os_frames < 0) {
         os_time_now = (uint16_t)os_time_ms();
@@ -72,7 +62,8 @@ void os_run() {
     os_running = 1;
     while (os_running == 1) {
         os_tick();
-        if (os_poll_event()) {
+        // Closing the window is a request: the application may first ask about unsaved work, and refuse.
+        if (os_poll_event() && app_confirm_quit()) {
             os_running = 0;
             app_shutdown();
             return;

@@ -41,6 +41,8 @@ void app_draw_pattern_view() {}
 
 int app_present_flag() { return 1; }
 
+int app_confirm_quit() { return 1; }
+
 void app_shutdown() {
     os_log("mini: %d key presses\n", mini_presses);
     g_deinit_display();

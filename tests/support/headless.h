@@ -1,5 +1,5 @@
 // Headless platform for tests: a scripted clock, a queue of input events, a 900 x 520 pixel buffer standing in
-// for the window, and scripted answers for the file dialogs and the message box.
+// for the window, and scripted answers for the file dialogs, the message box and the save question.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -16,13 +16,18 @@ extern bool hl_window_fail;           // make the next os_init_window fail
 extern int32_t hl_presents;           // os_present calls that copied something
 extern int32_t hl_present_x0, hl_present_y0, hl_present_x1, hl_present_y1; // last presented rectangle
 
-extern std::string hl_open_answer;                      // path the open dialog returns, empty = cancelled
-extern std::string hl_save_answer;                      // path the save dialog returns, empty = cancelled
-extern int hl_save_type;                                // file type the save dialog returns
-extern int32_t hl_dialogs;                              // dialogs shown
-extern int32_t hl_message_boxes;                        // message boxes shown
-extern std::string hl_message_text, hl_message_caption; // the last message box
-extern std::function<void()> hl_on_modal;               // called while a dialog or message box is open
+extern std::string hl_open_answer;                        // path the open dialog returns, empty = cancelled
+extern std::string hl_save_answer;                        // path the save dialog returns, empty = cancelled
+extern int hl_save_type;                                  // file type the save dialog returns
+extern int32_t hl_dialogs;                                // dialogs shown
+extern int32_t hl_message_boxes;                          // message boxes shown
+extern std::string hl_message_text, hl_message_caption;   // the last message box
+extern std::function<void()> hl_on_modal;                 // called while a dialog or message box is open
+extern int hl_ask_answer;                                 // the save question's answer; Discard unless a test sets it
+extern int32_t hl_questions;                              // save questions asked
+extern std::string hl_question_text, hl_question_caption; // the last save question
+extern std::string hl_title;                              // the window's title as last set
+extern int32_t hl_titles;                                 // os_set_title calls
 
 // Moves the scripted clock to ms milliseconds after its zero.
 void hl_set_time_ms(int64_t ms);

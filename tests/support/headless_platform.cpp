@@ -26,6 +26,11 @@ int32_t hl_dialogs;
 int32_t hl_message_boxes;
 std::string hl_message_text, hl_message_caption;
 std::function<void()> hl_on_modal;
+int hl_ask_answer = OS_ANSWER_DISCARD;
+int32_t hl_questions;
+std::string hl_question_text, hl_question_caption;
+std::string hl_title;
+int32_t hl_titles;
 
 static std::deque<std::function<int()>> hl_events; // pending input; each returns 1 for the quit event
 
@@ -86,8 +91,13 @@ void hl_reset() {
     hl_message_text.clear();
     hl_message_caption.clear();
     hl_on_modal = nullptr;
-    memset(os_keys, 0, sizeof os_keys);
-    os_keys_held = 0;
+    hl_ask_answer = OS_ANSWER_DISCARD;
+    hl_questions = 0;
+    hl_question_text.clear();
+    hl_question_caption.clear();
+    hl_title = "QuavloII";
+    hl_titles = 0;
+    os_clear_keys();
     os_last_key = 0;
     os_mouse_x = os_mouse_y = os_mouse_down = 0;
 }
@@ -144,7 +154,7 @@ static int hl_answer(const std::string& answer, char* path, int32_t capacity) {
     hl_dialogs++;
     if (hl_on_modal) hl_on_modal();
     if (answer.empty() || capacity <= 0) return 0;
-    if ((int32_t)answer.size() >= capacity) return 0;
+    if ((int32_t)answer.size() >= capacity) return -1;
     memcpy(path, answer.c_str(), answer.size() + 1);
     return 1;
 }
@@ -153,7 +163,7 @@ int os_open_dialog(char* path, int32_t capacity) { return hl_answer(hl_open_answ
 
 int os_save_dialog(char* path, int32_t capacity, int* file_type) {
     int chosen = hl_answer(hl_save_answer, path, capacity);
-    if (chosen && file_type) *file_type = hl_save_type;
+    if (chosen > 0 && file_type) *file_type = hl_save_type;
     return chosen;
 }
 
@@ -162,4 +172,17 @@ void os_message_box(const char* text, const char* caption) {
     hl_message_text = text ? text : "";
     hl_message_caption = caption ? caption : "";
     if (hl_on_modal) hl_on_modal();
+}
+
+int os_ask_save_changes(const char* text, const char* caption) {
+    hl_questions++;
+    hl_question_text = text ? text : "";
+    hl_question_caption = caption ? caption : "";
+    if (hl_on_modal) hl_on_modal();
+    return hl_ask_answer;
+}
+
+void os_set_title(const char* title) {
+    hl_titles++;
+    hl_title = title ? title : "";
 }

@@ -76,6 +76,46 @@ int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* star
     return ok;
 }
 
+int os_question_build(os_dialog_command* cmd, int tool, const char* text, const char* caption) {
+    OS_ASSERT(cmd != nullptr);
+    if (!cmd) return 0;
+    cmd->argc = 0;
+    cmd->argv[0] = nullptr;
+    int32_t used = 0;
+    int ok = 1;
+    if (tool == OS_DIALOG_ZENITY) {
+        // OK is Save and the default; the extra button prints its label; Cancel, Escape and closing print nothing.
+        ok &= os_dialog_add(cmd, &used, "zenity", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--question", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--modal", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--no-markup", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--title=", caption);
+        ok &= os_dialog_add(cmd, &used, "--text=", text);
+        ok &= os_dialog_add(cmd, &used, "--ok-label=Save", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--cancel-label=Cancel", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--extra-button=Discard", nullptr);
+    } else if (tool == OS_DIALOG_KDIALOG) {
+        // Exit status 0 yes (Save), 1 no (Discard), 2 cancel.
+        ok &= os_dialog_add(cmd, &used, "kdialog", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--title", nullptr);
+        ok &= os_dialog_add(cmd, &used, caption, nullptr);
+        ok &= os_dialog_add(cmd, &used, "--warningyesnocancel", nullptr);
+        ok &= os_dialog_add(cmd, &used, text, nullptr);
+        ok &= os_dialog_add(cmd, &used, "--yes-label", nullptr);
+        ok &= os_dialog_add(cmd, &used, "Save", nullptr);
+        ok &= os_dialog_add(cmd, &used, "--no-label", nullptr);
+        ok &= os_dialog_add(cmd, &used, "Discard", nullptr);
+    } else {
+        OS_ASSERT(tool == OS_DIALOG_ZENITY || tool == OS_DIALOG_KDIALOG);
+        return 0;
+    }
+    if (!ok) {
+        cmd->argc = 0;
+        cmd->argv[0] = nullptr;
+    }
+    return ok;
+}
+
 int os_dialog_answer(const char* output, int32_t length, char* path, int32_t capacity) {
     if (!path || capacity <= 0) return 0;
     path[0] = 0;
@@ -83,7 +123,7 @@ int os_dialog_answer(const char* output, int32_t length, char* path, int32_t cap
     if (output[length - 1] == '\n') length--;
     if (length > 0 && output[length - 1] == '\r') length--;
     if (length == 0 || memchr(output, 0, (size_t)length)) return 0;
-    if (length >= capacity) return 0;
+    if (length >= capacity) return -1;
     memcpy(path, output, (size_t)length);
     path[length] = 0;
     return 1;
@@ -127,8 +167,10 @@ int os_program_dir(char* dir, int32_t capacity) {
     return 1;
 }
 
-int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length, void (*idle)()) {
+int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* length, void (*idle)(),
+                  int* exit_status) {
     if (length) *length = 0;
+    if (exit_status) *exit_status = -1;
     if (!argv || !argv[0] || !output || capacity <= 0) return OS_DIALOG_CANCELLED;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return OS_DIALOG_CANCELLED;
@@ -179,13 +221,15 @@ int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* le
     }
     if (length) *length = total;
     if (!WIFEXITED(status)) return OS_DIALOG_CANCELLED;
+    if (exit_status) *exit_status = WEXITSTATUS(status);
     // A C library that reports a failed exec only through the child's exit status uses 127.
     if (WEXITSTATUS(status) == 127) return OS_DIALOG_NOT_FOUND;
-    if (WEXITSTATUS(status) != 0 || overflow) return OS_DIALOG_CANCELLED;
-    return OS_DIALOG_CHOSEN;
+    if (WEXITSTATUS(status) != 0) return OS_DIALOG_CANCELLED;
+    return overflow ? OS_DIALOG_TOO_LONG : OS_DIALOG_CHOSEN;
 }
 
-// Shows the open (save 0) or save dialog with the first dialog program that exists. Returns 1 with the path.
+// Shows the open (save 0) or save dialog with the first dialog program that exists. Returns 1 with the path, 0
+// when nothing was chosen, -1 when the chosen path does not fit.
 static int os_dialog_show(int save, char* path, int32_t capacity) {
     OS_ASSERT(path != nullptr && capacity > 0);
     if (!path || capacity <= 0) return 0;
@@ -202,6 +246,7 @@ static int os_dialog_show(int save, char* path, int32_t capacity) {
         int32_t length = 0;
         const int result = os_dialog_run(cmd.argv, output, (int32_t)sizeof output, &length, os_keep_window_painted);
         if (result == OS_DIALOG_NOT_FOUND) continue;
+        if (result == OS_DIALOG_TOO_LONG) return -1;
         if (result != OS_DIALOG_CHOSEN) return 0;
         return os_dialog_answer(output, length, path, capacity);
     }
@@ -209,14 +254,38 @@ static int os_dialog_show(int save, char* path, int32_t capacity) {
     return 0;
 }
 
+int os_question_dialog(const char* text, const char* caption) {
+    os_dialog_command cmd;
+    char output[64];
+    static const int tools[] = {OS_DIALOG_ZENITY, OS_DIALOG_KDIALOG};
+    os_show_last_frame();
+    for (int tool : tools) {
+        if (!os_question_build(&cmd, tool, text ? text : "", caption ? caption : "")) return OS_ANSWER_CANCEL;
+        int32_t length = 0;
+        int status = 0;
+        const int result =
+            os_dialog_run(cmd.argv, output, (int32_t)sizeof output, &length, os_keep_window_painted, &status);
+        if (result == OS_DIALOG_NOT_FOUND) continue;
+        if (tool == OS_DIALOG_KDIALOG)
+            return status == 0 ? OS_ANSWER_SAVE : status == 1 ? OS_ANSWER_DISCARD : OS_ANSWER_CANCEL;
+        if (status == 0) return OS_ANSWER_SAVE;
+        if (length >= 7 && memcmp(output, "Discard", 7) == 0) return OS_ANSWER_DISCARD;
+        return OS_ANSWER_CANCEL;
+    }
+    return -1;
+}
+
 int os_open_dialog(char* path, int32_t capacity) { return os_dialog_show(0, path, capacity); }
 
 int os_save_dialog(char* path, int32_t capacity, int* file_type) {
-    if (!os_dialog_show(1, path, capacity)) return 0;
+    const int chosen = os_dialog_show(1, path, capacity);
+    if (chosen <= 0) return chosen;
     const int type = os_dialog_save_type(path, capacity);
     if (!type) {
+        // A directory chose no file; a name whose ".qvl" does not fit is too long.
+        const size_t length = strlen(path);
         path[0] = 0;
-        return 0;
+        return length > 0 && path[length - 1] != '/' ? -1 : 0;
     }
     if (file_type) *file_type = type;
     return 1;

@@ -1,9 +1,11 @@
 // SDL2 platform backend on the main thread: clock and sleep for the frame loop, the one window at its scale, its
 // surface (or a renderer and texture) standing for the frame bitmap, presentation of the changed rectangle, the
 // picture kept while a modal box is open, translation of keyboard, mouse and window events into the polled input
-// state, and the message box. Owns the window, its surface, renderer and texture.
+// state, the message box, the save question and the window title. Owns the window, its surface, renderer and
+// texture.
 #include "platform_sdl.h"
 
+#include "dialogs_sdl.h"
 #include "graph.h"
 #include "os_platform.h"
 #include "os_tools.h"
@@ -31,6 +33,7 @@ static g_display_info* sdl_display; // display record given to os_init_window
 static int32_t sdl_scale = 1;       // window units per frame pixel, chosen when the window is created
 static sdl_view_info sdl_view;      // the frame's place in the window, for presentation and the mouse
 static uint32_t sdl_wide_row[G_WIDTH * OS_MAX_SCALE]; // one enlarged frame row awaiting pixel-format conversion
+static uint8_t sdl_pressed_vk[SDL_NUM_SCANCODES];     // per scancode, the virtual-key code its held press was given
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
 
@@ -52,7 +55,7 @@ int32_t os_vk_from_scancode(int32_t scancode) {
     if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) return 'A' + (scancode - SDL_SCANCODE_A);
     if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9) return '1' + (scancode - SDL_SCANCODE_1);
     if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12) return VK_F1 + (scancode - SDL_SCANCODE_F1);
-    // The keypad is read as with Num Lock on: digits are VK_NUMPAD0..9 whatever the lock's state.
+    // Keypad digits as with Num Lock on; os_key_event reads them as navigation keys while it is off.
     if (scancode >= SDL_SCANCODE_KP_1 && scancode <= SDL_SCANCODE_KP_9)
         return VK_NUMPAD0 + 1 + (scancode - SDL_SCANCODE_KP_1);
     switch (scancode) {
@@ -153,18 +156,27 @@ int32_t os_vk_from_scancode(int32_t scancode) {
     }
 }
 
-int32_t os_key_event(int32_t scancode, int32_t alt_held, int32_t down, int32_t repeat) {
-    const int32_t vk = os_vk_from_scancode(scancode);
+int32_t os_key_event(int32_t scancode, int32_t alt_held, int32_t down, int32_t repeat, int32_t num_lock) {
+    int32_t vk = os_keypad_vk(os_vk_from_scancode(scancode), num_lock);
     if (vk == 0 || vk == VK_F10) return -1;
     if (down && (repeat || alt_held)) return -1;
+    // A key is released under the code it was pressed with, even when Num Lock changed while it was down.
+    if (scancode > 0 && scancode < SDL_NUM_SCANCODES) {
+        uint8_t& pressed = sdl_pressed_vk[scancode];
+        if (down) {
+            pressed = (uint8_t)vk;
+        } else {
+            if (pressed) vk = pressed;
+            pressed = 0;
+        }
+    }
     // A release always counts, even with Alt held: a key pressed before Alt must not stay down.
     return os_set_key(os_key_from_vk(vk), down ? 1 : 0);
 }
 
 void os_release_keys() {
-    for (int32_t i = 0; i < 256; i++) {
-        if (os_keys[i]) os_set_key(i, 0);
-    }
+    os_clear_keys();
+    memset(sdl_pressed_vk, 0, sizeof sdl_pressed_vk);
 }
 
 // ---- Window surface and presentation
@@ -540,7 +552,7 @@ int os_handle_event(const SDL_Event* event) {
     case SDL_KEYDOWN:
     case SDL_KEYUP:
         os_key_event(event->key.keysym.scancode, (event->key.keysym.mod & KMOD_ALT) != 0, event->type == SDL_KEYDOWN,
-                     event->key.repeat != 0);
+                     event->key.repeat != 0, (event->key.keysym.mod & KMOD_NUM) != 0);
         return 0;
     case SDL_MOUSEMOTION:
         // Positions are taken back to frame pixels, and arrive as the 16-bit unsigned values of the original
@@ -591,4 +603,36 @@ void os_message_box(const char* text, const char* caption) {
         // Without a window system the message still has to reach the user.
         fprintf(stderr, "QuavloII: %s: %s\n", caption, text);
     }
+}
+
+// Save (Return), Discard or Cancel (Escape, or the box closed). Where SDL cannot show a message box (no core
+// X fonts, for one), zenity or kdialog asks; with neither, the answer is Cancel, so nothing is discarded unasked.
+int os_ask_save_changes(const char* text, const char* caption) {
+    static const SDL_MessageBoxButtonData buttons[] = {
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, OS_ANSWER_SAVE, "Save"},
+        {0, OS_ANSWER_DISCARD, "Discard"},
+        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, OS_ANSWER_CANCEL, "Cancel"},
+    };
+    SDL_MessageBoxData box;
+    memset(&box, 0, sizeof box);
+    box.flags = SDL_MESSAGEBOX_WARNING | SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;
+    box.window = sdl_window;
+    box.title = caption ? caption : "";
+    box.message = text ? text : "";
+    box.numbuttons = (int)(sizeof buttons / sizeof buttons[0]);
+    box.buttons = buttons;
+    int answer = -1;
+    os_show_last_frame();
+    if (SDL_ShowMessageBox(&box, &answer) != 0) {
+        const int asked = os_question_dialog(box.message, box.title);
+        if (asked >= 0) return asked;
+        fprintf(stderr, "QuavloII: %s: %s (no message box: %s)\n", box.title, box.message, SDL_GetError());
+        return OS_ANSWER_CANCEL;
+    }
+    if (answer != OS_ANSWER_SAVE && answer != OS_ANSWER_DISCARD) return OS_ANSWER_CANCEL;
+    return answer;
+}
+
+void os_set_title(const char* title) {
+    if (sdl_window) SDL_SetWindowTitle(sdl_window, title ? title : "");
 }

@@ -17,11 +17,12 @@ SDL_Window* os_window();
 // US keyboard, whatever the layout prints on them); 0 for keys the program does not know.
 int32_t os_vk_from_scancode(int32_t scancode);
 
-// Records one key press or release: keys pressed with Alt held, F10 and auto-repeats never reach os_keys.
+// Records one key press or release: keys pressed with Alt held, F10 and auto-repeats never reach os_keys. With
+// Num Lock off the keypad gives navigation keys (os_keypad_vk); a release frees what its press recorded.
 // Returns the key index that was passed to os_set_key, or -1 when the key was ignored.
-int32_t os_key_event(int32_t scancode, int32_t alt_held, int32_t down, int32_t repeat);
+int32_t os_key_event(int32_t scancode, int32_t alt_held, int32_t down, int32_t repeat, int32_t num_lock);
 
-// Releases every key recorded as held (the window lost the keyboard).
+// Frees every key at once, quick taps included (the window lost the keyboard).
 void os_release_keys();
 
 // Handles one SDL event: keys, mouse, window changes. Returns 1 for the quit event.
