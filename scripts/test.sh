@@ -21,7 +21,7 @@ cmake --build build-asan -j"$jobs"
 
 echo "== ThreadSanitizer (audio thread stress, editor and file commands against the live audio thread)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVLO_TSAN=ON -DQUAVLO_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor test_app_files test_app_lifecycle
+cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor test_app_files test_app_lifecycle test_app_undo
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan --no-tests=ignore)
 
 if [ -x tests/fuzz/run.sh ]; then

@@ -14,7 +14,7 @@ if(TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
 endif()
 
 # The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.
-foreach(suite test_app_editor test_app_files test_app_lifecycle)
+foreach(suite test_app_editor test_app_files test_app_lifecycle test_app_undo)
   if(TARGET ${suite})
     set_tests_properties(${suite} PROPERTIES LABELS tsan)
   endif()

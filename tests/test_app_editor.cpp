@@ -4,6 +4,7 @@
 #include "app_fixture.h"
 
 #include <cstring>
+#include <functional>
 
 using EditorTest = AppTest;
 
@@ -419,6 +420,69 @@ TEST_F(EditorTest, CtrlDDeletesTheCurrentEntryButKeepsTheLast) {
     ctrl('D');
     EXPECT_EQ(app.song.order_len, 1);
     EXPECT_EQ(app.song.order_pos, 0);
+}
+
+// After a stop every channel is pinned to the pattern that played. A command that changes the current pattern
+// while stopped frees them; commands that leave it alone, and everything during playback, keep the pins.
+TEST_F(EditorTest, ChangingThePatternAfterAStopFreesTheChannelPins) {
+    const struct {
+        const char* name;
+        std::function<void()> command;
+        bool freed;
+    } commands[] = {
+        {"Ctrl+F1", [&] { ctrl(fkey(1)); }, true},
+        {"Ctrl+F2", [&] { ctrl(fkey(2)); }, true},
+        {"Ctrl+F4", [&] { ctrl(fkey(4)); }, true},
+        {"Ctrl+Z of an edit made in pattern 0", [&] { ctrl('Z'); }, true},
+        {"Ctrl+F3", [&] { ctrl(fkey(3)); }, false},
+        {"Ctrl+Right and Ctrl+Down", [&] { ctrl(VK_RIGHT), ctrl(VK_DOWN); }, false},
+        {"typing and Delete", [&] { type("Q"), tap(VK_DELETE); }, false},
+        {"a second stop", [&] { tap(VK_RETURN), play_blocks(3), step(), tap(VK_RETURN); }, false},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.name);
+        ctrl('O');
+        ctrl(fkey(3));
+        ctrl(fkey(3));
+        move_to(0, 0);
+        type("Q"); // pattern 0 is current; the order list plays pattern 1, then pattern 2
+        ctrl(VK_UP);
+        ctrl('A');
+        ctrl(VK_RIGHT);
+        ctrl(VK_UP);
+        ctrl(VK_UP);
+        ctrl(VK_LEFT);
+        tap(VK_RETURN);
+        play_blocks(3);
+        step();
+        tap(VK_RETURN);
+        ASSERT_EQ(app.song.pattern, 1);
+        for (int32_t ch = 0; ch < SND_CHANNELS; ch++) ASSERT_EQ(snd_voices[0][ch].channel_pattern, 1);
+        c.command();
+        for (int32_t ch = 0; ch < SND_CHANNELS; ch++) {
+            if (c.freed) {
+                EXPECT_EQ(snd_voices[0][ch].channel_pattern, -1) << ch;
+                EXPECT_EQ(snd_channel_pattern(&app.song, ch), app_current_pattern()) << ch;
+            } else {
+                EXPECT_EQ(snd_voices[0][ch].channel_pattern, 1) << ch;
+            }
+        }
+    }
+    // During playback a pattern change leaves a pin of effect 5 alone.
+    ctrl('O');
+    ctrl(fkey(3));
+    *snd_cell_flags(pat(0), 2, 0) = SND_HAS_EFFECT | SND_HAS_PARAM;
+    *snd_cell_field(pat(0), 2, SND_FIELD_EFFECT, 0) = 5;
+    *snd_cell_field(pat(0), 2, SND_FIELD_PARAM, 0) = 1;
+    down(VK_CONTROL);
+    tap(VK_RETURN);
+    up(VK_CONTROL);
+    play_blocks(3);
+    step();
+    ASSERT_EQ(snd_voices[0][2].channel_pattern, 1);
+    ctrl(fkey(2));
+    EXPECT_EQ(snd_voices[0][2].channel_pattern, 1);
+    tap(VK_RETURN);
 }
 
 // Fills channels 0 and 1, rows 4..7, with distinct bytes in every plane.

@@ -297,7 +297,7 @@ TEST_F(ScreenTest, PlayedRowIsYellowAndTheCursorHidden) {
     EXPECT_EQ(field_colour(0, 1, 287), CURSOR_VIEW) << "the cursor is back once stopped";
 }
 
-TEST_F(ScreenTest, StoppedChannelsKeepShowingThePatternThatPlayed) {
+TEST_F(ScreenTest, AfterAStopTheGridShowsThePatternTheStatusLineNames) {
     ctrl(fkey(3));
     ctrl(VK_UP); // the order list plays pattern 1
     *snd_cell_flags(pat(1), 0, 0) = SND_HAS_NOTE;
@@ -307,20 +307,20 @@ TEST_F(ScreenTest, StoppedChannelsKeepShowingThePatternThatPlayed) {
     step();
     EXPECT_EQ(app.song.pattern, 1);
     tap(VK_RETURN);
+    tap(VK_DOWN);
+    expect_text("C-4", &app.font_large, 168, 100, ROW_16); // the pattern that played stays in view after the stop
     ctrl(fkey(1));
     EXPECT_EQ(app.song.pattern, 0);
     expect_text("SAMPLE:0/7 (F1/F2) OCTAVE:4 (F3/F4) CHANNELS:F5-F8 PATTERN:0/1 (CTRL-F1/F2-F3 NEW-F4 DEL)",
                 &app.font_small, 120, 79, BACKGROUND);
-    tap(VK_DOWN);
-    expect_text("C-4", &app.font_large, 168, 100, ROW_16); // pattern 1 still shows
-    // Entries go into the current pattern all the same.
+    expect_text("---", &app.font_large, 168, 100, ROW_16); // pattern 0, where entries now go
     move_to(5, 3);
     type("E");
     EXPECT_EQ(*snd_cell_flags(pat(0), 1, 3), SND_HAS_NOTE | SND_HAS_SAMPLE);
     EXPECT_EQ(*snd_cell_flags(pat(1), 1, 3), 0);
-    expect_text("---", &app.font_large, 348, 100 + 15 * 3, ROW);
-    // Once the pinned pattern is deleted, the channels show the current one.
+    expect_text("E-4", &app.font_large, 348, 100 + 15 * 3, ROW);
     ctrl(fkey(2));
+    expect_text("C-4", &app.font_large, 168, 100, ROW_16);
     ctrl(fkey(4));
     EXPECT_EQ(app.song.pattern_count, 1);
     expect_text("---", &app.font_large, 168, 100, ROW_16);

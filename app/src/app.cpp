@@ -75,6 +75,7 @@ void app_init() {
     app.font_small = g_create_font(&app.glyph_strip_1x, 8);
 
     snd_create_song(&app.song, 1);
+    app_undo_clear();
     // A module named on the command line replaces the new song as LOAD would; one that gives no usable song
     // leaves the new song and is reported once the window shows it.
     app_start_unusable = 0;
@@ -104,6 +105,7 @@ void app_shutdown() {
         app.btn_wav.label = "WAV";
     }
     snd_free_song(&app.song);
+    app_undo_clear();
     app_unlock();
 
     deinit_sounds();

@@ -71,6 +71,7 @@ int32_t app_draw_field(int32_t j, uint8_t value, uint8_t flags, int32_t x, int32
 // Editor helpers (editor.cpp), with audio_lock held.
 snd_pattern* app_current_pattern(); // the song's current pattern, null when the song has none there
 void app_paste();
+void app_unpin_channels(); // every channel of player slot 0 shows and plays the current pattern again
 
 // File commands (file_commands.cpp), with audio_lock held: each runs to completion.
 void app_file_new();
@@ -100,3 +101,23 @@ extern const char app_version_text[]; // the text of --version
 // Reads the arguments and the value of the QUAVLO_SCALE environment variable (null when unset); --scale wins
 // over the environment.
 void app_read_command_line(int argc, const char* const* argv, const char* env_scale, app_command_line* out);
+
+// Undo and redo (undo.cpp), with audio_lock held. An editor step tells what it is about to change; at its end the
+// changes become one undo step. Steps hold changed bytes, order-list spans and deleted patterns, never songs.
+constexpr int32_t APP_UNDO_STEPS = 256;           // steps kept at most
+constexpr int32_t APP_UNDO_BUDGET = 2 << 20;      // bytes the steps may hold; the oldest go first beyond it
+extern int32_t app_undo_budget;                   // APP_UNDO_BUDGET, or less for a test
+void app_undo_begin();                            // a step begins: undo returns the cursor here
+void app_undo_note_pattern(int32_t index);        // cells of pattern index are about to change
+void app_undo_note_order();                       // the order list is about to change
+void app_undo_note_add_pattern();                 // an empty pattern is about to be appended
+void app_undo_note_delete_pattern(int32_t index); // pattern index is about to be deleted
+void app_undo_commit();                           // the changes since the step began become one undo step
+bool app_undo();                                  // takes back the last step; false when there is none
+bool app_redo();                                  // does the last undone step again; false when there is none
+void app_undo_clear();                            // forgets every step: the song is new or loaded, unchanged
+void app_undo_mark_saved();                       // the song as it is now is kept in a file
+bool app_song_changed();                          // differs from the song as created, loaded or last saved
+int32_t app_undo_depth();                         // steps that can be undone
+int32_t app_redo_depth();                         // steps that can be redone
+int32_t app_undo_bytes();                         // bytes the steps hold

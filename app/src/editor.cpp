@@ -72,6 +72,7 @@ void app_paste() {
     snd_pattern* src = s.patterns[ed.clip_pattern];
     snd_pattern* dst = app_current_pattern();
     if (!src || !dst) return;
+    app_undo_note_pattern(s.pattern);
 
     const int32_t base_col = ed.cursor_col / 5 * 5;
     for (int32_t r = ed.clip_row; r <= ed.clip_row_end && r < SND_ROWS; r++) {
@@ -98,10 +99,12 @@ static void app_command_group() {
     if (app_pressed(KEY_F1) && s.pattern > 0) s.pattern--;
     if (app_pressed(KEY_F2) && s.pattern < s.pattern_count - 1) s.pattern++;
     if (app_pressed(KEY_F3) && s.pattern_count < SND_MAX_PATTERNS) {
+        app_undo_note_add_pattern();
         snd_add_pattern(&s);
         ed.status_dirty = 1;
     }
     if (app_pressed(KEY_F4) && s.pattern_count > 1) {
+        app_undo_note_delete_pattern(s.pattern);
         snd_delete_pattern(&s, s.pattern);
         if (s.pattern >= s.pattern_count) s.pattern = s.pattern_count - 1;
         ed.status_dirty = 1;
@@ -120,11 +123,17 @@ static void app_command_group() {
     if (uint8_t* entry = app_current_order_entry()) {
         if (app_repeating(KEY_UP)) {
             ed.status_dirty = 1;
-            if (*entry < s.pattern_count - 1) (*entry)++;
+            if (*entry < s.pattern_count - 1) {
+                app_undo_note_order();
+                (*entry)++;
+            }
         }
         if (app_repeating(KEY_DOWN)) {
             ed.status_dirty = 1;
-            if (*entry > 0) (*entry)--;
+            if (*entry > 0) {
+                app_undo_note_order();
+                (*entry)--;
+            }
         }
     }
     if (app_repeating(KEY_LEFT) && s.order_pos > 0) {
@@ -136,14 +145,26 @@ static void app_command_group() {
         ed.status_dirty = 1;
     }
 
+    // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo; held down, they repeat like the arrows.
+    if (app_repeating('Z')) {
+        if (app_held(KEY_SHIFT))
+            app_redo();
+        else
+            app_undo();
+    } else if (app_repeating('Y')) {
+        app_redo();
+    }
+
     switch (os_last_key) {
     case 'A':
+        app_undo_note_order();
         snd_insert_order(&s, s.order_len);
         ed.status_dirty = 1;
         break;
     case 'D':
         // The list keeps its last entry: playback and the editor need one to stand on.
         if (s.order_len > 1) {
+            app_undo_note_order();
             snd_delete_order(&s, s.order_pos);
             ed.status_dirty = 1;
         }
@@ -269,6 +290,7 @@ static void app_value_entry(snd_pattern* p) {
             if (octave < 0 || octave > 8) octave = ed.cur_octave;
             value = (uint8_t)(octave * 16 + k.semitone);
             if (ed.edit_mode == 1 && p) {
+                app_undo_note_pattern(app.song.pattern);
                 *snd_cell_field(p, channel, SND_FIELD_SAMPLE, ed.cursor_row) = ed.cur_sample;
                 *snd_cell_flags(p, channel, ed.cursor_row) |= SND_HAS_SAMPLE;
             }
@@ -280,6 +302,7 @@ static void app_value_entry(snd_pattern* p) {
     if (ed.edit_mode != 1 || value < 0 || !p) return;
     os_last_key = 0;
     ed.pattern_dirty = 1;
+    app_undo_note_pattern(app.song.pattern);
     uint8_t* byte = snd_cell_field(p, channel, field, ed.cursor_row);
     uint8_t* flags = snd_cell_flags(p, channel, ed.cursor_row);
     if (field <= SND_FIELD_VOLUME) {
@@ -310,6 +333,7 @@ static void app_delete(snd_pattern* p) {
     if (ed.edit_mode != 1 || !app_pressed(KEY_DELETE) || !p) return;
     os_last_key = 0;
     ed.pattern_dirty = 1;
+    app_undo_note_pattern(app.song.pattern);
     const int32_t field = ed.cursor_col % 5;
     const int32_t channel = ed.cursor_col / 5;
     *snd_cell_field(p, channel, field, ed.cursor_row) = 0;
@@ -330,16 +354,32 @@ static void app_delete(snd_pattern* p) {
     if (ed.cursor_row < SND_ROWS - 1) ed.cursor_row++;
 }
 
+void app_unpin_channels() {
+    for (snd_voice& v : snd_voices[0]) v.channel_pattern = -1;
+}
+
+// After a stop every channel stays pinned to the pattern that was playing. A command that then changes the
+// current pattern frees them, so that the grid shows the pattern that typing, Delete and paste change.
+static void app_follow_current_pattern(int32_t pattern_before, const snd_pattern* block_before) {
+    if (app.song.state != 0) return;
+    if (app.song.pattern == pattern_before && app_current_pattern() == block_before) return;
+    app_unpin_channels();
+    app.editor.pattern_dirty = 1;
+}
+
 void app_update() {
     app_lock();
     app_report_start_file();
     app_editor& ed = app.editor;
     snd_pattern* p = app_current_pattern();
     OS_ASSERT(p != nullptr);
+    const int32_t pattern_before = app.song.pattern;
+    const snd_pattern* block_before = p;
 
     // The cursor is kept on the grid whatever put it elsewhere.
     if (ed.cursor_col < 0 || ed.cursor_col > 19) ed.cursor_col = ed.cursor_col < 0 ? 0 : 19;
     if (ed.cursor_row < 0 || ed.cursor_row >= SND_ROWS) ed.cursor_row = ed.cursor_row < 0 ? 0 : SND_ROWS - 1;
+    app_undo_begin();
 
     app_update_selection();
 
@@ -361,5 +401,7 @@ void app_update() {
 
     app_value_entry(p);
     app_delete(p);
+    app_undo_commit();
+    app_follow_current_pattern(pattern_before, block_before);
     app_unlock();
 }

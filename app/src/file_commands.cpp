@@ -41,15 +41,12 @@ void app_show_message(const char* text) {
     app_forget_input();
 }
 
-// A replaced song leaves the channels pinned to patterns of the old one: they show the new song instead.
-static void app_unpin_channels() {
-    for (snd_voice& v : snd_voices[0]) v.channel_pattern = -1;
-}
-
 void app_file_new() {
     snd_free_song(&app.song);
     snd_create_song(&app.song, 1);
+    // Channels pinned to patterns of the old song show the new one, which starts without a history.
     app_unpin_channels();
+    app_undo_clear();
     app.editor.status_dirty = 1;
 }
 
@@ -64,7 +61,9 @@ int app_load_file(const char* path) {
     snd_repair_song(&loaded);
     snd_free_song(&app.song);
     app.song = loaded;
+    // Channels pinned to patterns of the old song show the new one, which starts without a history.
     app_unpin_channels();
+    app_undo_clear();
     app.editor.status_dirty = 1;
     return 1;
 }
