@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <vector>
 
 using EditorTest = AppTest;
 
@@ -420,6 +421,40 @@ TEST_F(EditorTest, CtrlDDeletesTheCurrentEntryButKeepsTheLast) {
     ctrl('D');
     EXPECT_EQ(app.song.order_len, 1);
     EXPECT_EQ(app.song.order_pos, 0);
+}
+
+// Keys pressed and released between two steps act once, as if held over a step; Ctrl tapped with them counts.
+TEST_F(EditorTest, QuickTapsBetweenTwoStepsActOnce) {
+    auto quick = [&](std::vector<int32_t> keys) {
+        for (int32_t k : keys) down(k);
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k) up(*k);
+        step(2);
+    };
+    quick({VK_DOWN});
+    EXPECT_EQ(app.editor.cursor_row, 1);
+    quick({fkey(2)});
+    EXPECT_EQ(app.editor.cur_sample, 1);
+    quick({'Q'});
+    EXPECT_EQ(field(0, SND_FIELD_NOTE, 1), 0x40);
+    quick({VK_CONTROL, 'Z'});
+    EXPECT_EQ(flags(0, 1), 0);
+    quick({VK_CONTROL, 'Y'});
+    EXPECT_EQ(flags(0, 1), SND_HAS_NOTE | SND_HAS_SAMPLE);
+    move_to(0, 1);
+    quick({VK_DELETE});
+    EXPECT_EQ(flags(0, 1), 0);
+    EXPECT_EQ(app.editor.cursor_row, 2);
+    quick({VK_CONTROL, fkey(3)});
+    EXPECT_EQ(app.song.pattern_count, 2);
+    quick({VK_RETURN});
+    EXPECT_EQ(snd_players[0], &app.song);
+    quick({VK_RETURN});
+    EXPECT_EQ(snd_players[0], nullptr);
+    // Keypad Down with Num Lock off moves the cursor and types nothing.
+    move_to(0, 5);
+    tap(os_keypad_vk(VK_NUMPAD0 + 2, 0));
+    EXPECT_EQ(app.editor.cursor_row, 6);
+    EXPECT_EQ(flags(0, 5), 0);
 }
 
 // After a stop every channel is pinned to the pattern that played. A command that changes the current pattern

@@ -119,6 +119,3 @@ void app_report_start_file() {
     app_start_unusable = 0;
     app_show_message("Can not load");
 }
-
-// Closing the window ends the program.
-int app_confirm_quit() { return 1; }

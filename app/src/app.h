@@ -50,6 +50,9 @@ struct app_state {
     g_image glyph_strip_1x; // glyph strip as decoded, under the small font
     g_image logo_image;     // title picture, 512 x 50
     app_editor editor;      // cursor, sample, octave, redraw flags, selection, copied block
+    char song_name[256];    // file (without directory) the song was last loaded from or saved to; "" for a new one
+    uint8_t title_changed;  // the window title carries the unsaved-changes mark
+    uint8_t title_stale;    // song_name changed since the window title was last set
 };
 
 extern app_state app;              // the application's state; main thread
@@ -84,8 +87,9 @@ int app_load_file(const char* path);
 void app_report_start_file();
 // Shows an "ERROR" message box with audio_lock released; input that reached the window meanwhile is forgotten.
 void app_show_message(const char* text);
-void app_file_save();
+int app_file_save(); // 1 when the song was written to a file
 void app_file_wav();
+void app_show_title(); // the window title names the song's file and marks unsaved changes
 
 // Command line (command_line.cpp), read by the entry point before the frame loop starts.
 enum { APP_CMD_RUN = 0, APP_CMD_HELP = 1, APP_CMD_VERSION = 2, APP_CMD_ERROR = 3 };

@@ -403,5 +403,6 @@ void app_update() {
     app_delete(p);
     app_undo_commit();
     app_follow_current_pattern(pattern_before, block_before);
+    app_show_title();
     app_unlock();
 }

@@ -1,14 +1,16 @@
-// The commands behind the NEW, LOAD, SAVE and WAV buttons (and Ctrl+O, Ctrl+L, Ctrl+S, Ctrl+W). Main thread,
-// called from the editor with audio_lock held; the lock is let go while a modal dialog or message box is open,
-// so the audio thread keeps running (with the song stopped) and the window can be repainted.
+// The commands behind the NEW, LOAD, SAVE and WAV buttons (and Ctrl+O, Ctrl+L, Ctrl+S, Ctrl+W), the question
+// before unsaved work would be discarded (also when the window is closed), and the window title. Main thread,
+// called with audio_lock held; the lock is let go while a modal dialog or message box is open, so the audio
+// thread keeps running and the window can be repainted.
 #include "app.h"
 
 #include "os_platform.h"
 #include "os_tools.h"
 
+#include <cstdio>
 #include <cstring>
 
-static constexpr int32_t APP_PATH_CHARS = 256; // capacity of the dialog's path and title buffers
+static constexpr int32_t APP_PATH_CHARS = OS_PATH_CHARS; // capacity of the dialogs' path buffers
 
 // Input that reached the window before or during a modal dialog belongs to the dialog: every key counts as
 // released and the mouse button as up, so nothing fires again or stays held when the editor resumes.
@@ -41,13 +43,49 @@ void app_show_message(const char* text) {
     app_forget_input();
 }
 
-void app_file_new() {
-    snd_free_song(&app.song);
-    snd_create_song(&app.song, 1);
-    // Channels pinned to patterns of the old song show the new one, which starts without a history.
+// The song's file name for the title: the path without its directory.
+static void app_set_song_name(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c; c++)
+        if (*c == '/' || *c == '\\') name = c + 1;
+    snprintf(app.song_name, sizeof app.song_name, "%s", name);
+    app.title_stale = 1;
+}
+
+// Before unsaved changes would be discarded: Save (the SAVE command), Discard or Cancel. Returns 1 when the
+// command may go on: nothing was unsaved, the musician discarded it, or the song was written to a file.
+static int app_may_discard(const char* text) {
+    if (!app_song_changed()) return 1;
+    const int32_t depth = app_release_lock();
+    const int answer = os_ask_save_changes(text, "Unsaved changes");
+    app_reacquire_lock(depth);
+    app_forget_input();
+    if (answer == OS_ANSWER_DISCARD) return 1;
+    if (answer == OS_ANSWER_SAVE) return app_file_save();
+    return 0;
+}
+
+int app_confirm_quit() {
+    app_lock();
+    const int quit = app_may_discard("The song has unsaved changes. Save them before closing?");
+    app_unlock();
+    return quit;
+}
+
+// A replaced song starts without a history and without unsaved changes.
+static void app_song_replaced() {
     app_unpin_channels();
     app_undo_clear();
     app.editor.status_dirty = 1;
+}
+
+void app_file_new() {
+    if (!app_may_discard("The song has unsaved changes. Save them before starting a new song?")) return;
+    snd_free_song(&app.song);
+    snd_create_song(&app.song, 1);
+    app_song_replaced();
+    app.song_name[0] = 0;
+    app.title_stale = 1;
 }
 
 // The file is read before the song is touched: a file that does not give a usable song leaves the song as
@@ -61,25 +99,29 @@ int app_load_file(const char* path) {
     snd_repair_song(&loaded);
     snd_free_song(&app.song);
     app.song = loaded;
-    // Channels pinned to patterns of the old song show the new one, which starts without a history.
-    app_unpin_channels();
-    app_undo_clear();
-    app.editor.status_dirty = 1;
+    app_song_replaced();
+    app_set_song_name(path);
     return 1;
 }
 
 void app_file_load() {
+    if (!app_may_discard("The song has unsaved changes. Save them before loading another song?")) return;
     snd_stop_song(&app.song);
     char path[APP_PATH_CHARS] = "";
-    if (!app_open_dialog(path)) return;
-    if (!app_load_file(path)) app_show_message("Can not load");
+    const int chosen = app_open_dialog(path);
+    if (chosen == 0) return;
+    if (chosen < 0 || !app_load_file(path)) app_show_message("Can not load");
 }
 
-void app_file_save() {
+// A module written is the song's file from now on; a header export leaves the song's file and its changes as
+// they were, since LOAD cannot read it back.
+int app_file_save() {
     snd_stop_song(&app.song);
     char path[APP_PATH_CHARS] = "";
     int type = OS_FILE_MODULE;
-    if (!app_save_dialog(path, &type)) return;
+    const int chosen = app_save_dialog(path, &type);
+    if (chosen < 0) app_show_message("Can not save");
+    if (chosen <= 0) return 0;
 
     int32_t ok;
     if (type == OS_FILE_HEADER) {
@@ -89,8 +131,13 @@ void app_file_save() {
         ok = export_c_header(path, name, &app.song);
     } else {
         ok = save_module(path, &app.song);
+        if (ok) {
+            app_undo_mark_saved();
+            app_set_song_name(path);
+        }
     }
     if (!ok) app_show_message("Can not save");
+    return ok ? 1 : 0;
 }
 
 void app_file_wav() {
@@ -108,4 +155,17 @@ void app_file_wav() {
         snd_stop_song(&app.song);
     }
     app.editor.status_dirty = 1;
+}
+
+void app_show_title() {
+    const uint8_t changed = app_song_changed() ? 1 : 0;
+    if (changed == app.title_changed && !app.title_stale) return;
+    app.title_changed = changed;
+    app.title_stale = 0;
+    char title[sizeof app.song_name + 16];
+    if (app.song_name[0])
+        snprintf(title, sizeof title, "QuavloII - %s%s", app.song_name, changed ? " *" : "");
+    else
+        snprintf(title, sizeof title, "QuavloII%s", changed ? " *" : "");
+    os_set_title(title);
 }
