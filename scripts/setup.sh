@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev
   clang libclang-rt-dev
   g++-mingw-w64-x86-64-posix
-  xvfb xauth xdotool x11-utils x11-apps zenity
+  xvfb xauth xdotool x11-utils x11-apps zenity xfonts-base
   desktop-file-utils shared-mime-info man-db
   weston libgl1-mesa-dri libegl-mesa0
 )

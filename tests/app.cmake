@@ -11,6 +11,11 @@ if(TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
            COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/app_session.py $<TARGET_FILE:quavlo>
                    $<TARGET_FILE:quavlo-cli>)
   set_tests_properties(e2e_app_session PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # The save question before NEW and closing, undo and redo of a paste, the grid after a stop and Ctrl+F1.
+  add_test(NAME e2e_keep_work
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/keep_work.py $<TARGET_FILE:quavlo>
+                   $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(e2e_keep_work PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
 # The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.

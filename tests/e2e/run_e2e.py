@@ -6,16 +6,18 @@ Starts Xvfb on a free display, runs the program there with SDL audio on the dumm
   - its picture is not blank;
   - a key press sent through the X server changes the picture (and, with --key-log, shows in the log, while an
     Alt combination does not);
-  - closing the window (WM_DELETE_WINDOW, as a window manager's close button sends it) ends the program with exit
-    status 0, after a shut-down logged without an assertion.
+  - closing the window (WM_DELETE_WINDOW, as a window manager's close button sends it), with --close-answer the
+    answer to the save question that the key press's unsaved note brings up, ends the program with exit status 0,
+    after a shut-down logged without an assertion.
 
-Usage: run_e2e.py EXECUTABLE [--key-log FORMAT] [--expect-log LINE]...
+Usage: run_e2e.py EXECUTABLE [--key-log FORMAT] [--expect-log LINE]... [--close-answer save|discard|cancel]
 Exit status: 0 passed, 1 failed, 77 a needed tool is missing (the test is skipped).
 """
 
 import argparse
 import ctypes
 import os
+import re
 import select
 import shutil
 import signal
@@ -204,7 +206,7 @@ def check(args, display, workdir):
             run(["xdotool", "key", "--delay", "80", "alt+w"], env)
             time.sleep(0.5)
 
-        close_and_expect_exit(display, wid, program)
+        close_and_expect_exit(display, wid, program, env, args.close_answer)
         log("closing the window ended the program with status 0")
     finally:
         if program.poll() is None:
@@ -233,15 +235,67 @@ def main():
     parser.add_argument("executable")
     parser.add_argument("--key-log", help='printf format of the line the program logs per key press, e.g. "key %%d"')
     parser.add_argument("--expect-log", action="append", default=[], help="a line the log must hold")
+    parser.add_argument("--close-answer", choices=("save", "discard", "cancel"),
+                        help="the answer to the save question that closing the window brings up")
     args = parser.parse_args()
     args.executable = os.path.abspath(args.executable)
 
     return in_xvfb("quavlo-e2e-", ("Xvfb", "xdotool", "xwininfo"), lambda display, workdir: check(args, display, workdir))
 
 
-def close_and_expect_exit(display, wid, program):
-    """Asks the window to close and expects the program to end with status 0."""
+QUESTION = "Unsaved changes"  # title of the tracker's save question
+
+
+def question_window(env):
+    """The save question's window id, or None while there is none."""
+    p = run(["xwininfo", "-name", QUESTION], env, check=False)
+    m = re.search(rb"Window id: (0x[0-9a-fA-F]+)", p.stdout)
+    return m.group(1).decode() if m else None
+
+
+def button_centres(rows):
+    """Centres of the buttons of a message box picture: the first row that crosses three equal-coloured runs of at
+    least 30 pixels in a colour other than the background's, left to right."""
+    counts = {}
+    for row in rows:
+        for v in row:
+            counts[v] = counts.get(v, 0) + 1
+    background = max(counts, key=counts.get)
+    for y, row in enumerate(rows):
+        runs, x = [], 0
+        while x < len(row):
+            end = x
+            while end < len(row) and row[end] == row[x]:
+                end += 1
+            if row[x] != background and end - x >= 30:
+                runs.append((x, end, row[x]))
+            x = end
+        if len(runs) == 3 and len({r[2] for r in runs}) == 1:
+            return [((a + b) // 2, y) for a, b, _ in runs]
+    raise Failure("no three buttons found in the question's picture")
+
+
+def answer_question(env, answer):
+    """Waits for the save question and answers it: "save" (Return), "cancel" (Escape) or "discard" (a click on the
+    middle of its three buttons, Save, Discard and Cancel)."""
+    box = wait_for(lambda: question_window(env), 10, 'no "%s" question appeared' % QUESTION)
+    time.sleep(0.5)  # the box draws itself after mapping
+    if answer == "discard":
+        x, y = button_centres(screenshot(env, box))[1]
+        run(["xdotool", "mousemove", "--window", box, str(x), str(y)], env)
+        run(["xdotool", "click", "1"], env)
+    else:
+        run(["xdotool", "windowfocus", "--sync", box], env)
+        run(["xdotool", "key", {"save": "Return", "cancel": "Escape"}[answer]], env)
+    wait_for(lambda: question_window(env) is None, 10, "the question stayed open after " + answer)
+
+
+def close_and_expect_exit(display, wid, program, env=None, answer=None):
+    """Asks the window to close, answers the save question when one is expected, and expects the program to end
+    with status 0."""
     close_window(display, wid)
+    if answer:
+        answer_question(env, answer)
     try:
         status = program.wait(timeout=15)
     except subprocess.TimeoutExpired:
