@@ -126,15 +126,21 @@ def check_wav(path):
     return len(samples)
 
 
-def session(quavlo, cli, display, workdir):
+def start(quavlo, display, workdir):
+    """Starts the tracker in workdir on display; returns its environment, process and log path."""
     env = dict(os.environ)
     env.pop("WAYLAND_DISPLAY", None)
     env.update(DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy", XAUTHORITY="/dev/null",
                NO_AT_BRIDGE="1", GTK_A11Y="none")
     log_path = os.path.join(workdir, "program.log")
-    started = time.time()
     with open(log_path, "wb") as out:
         program = subprocess.Popen([quavlo], cwd=workdir, env=env, stdout=out, stderr=subprocess.STDOUT)
+    return env, program, log_path
+
+
+def session(quavlo, cli, display, workdir):
+    started = time.time()
+    env, program, log_path = start(quavlo, display, workdir)
     try:
         wid = run_e2e.find_window(env, program)
         s = Session(env, wid)
@@ -222,14 +228,5 @@ def session(quavlo, cli, display, workdir):
     log("closed with status 0, no assertion in the log")
 
 
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__)
-        return 2
-    quavlo, cli = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    return run_e2e.in_xvfb("quavlo-session-", ("Xvfb", "xdotool", "xwininfo", "zenity"),
-                           lambda display, workdir: session(quavlo, cli, display, workdir))
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_e2e.tracker_and_cli_main(__doc__, "quavlo-session-", session))

@@ -12,13 +12,12 @@ Exit status: 0 passed, 1 failed, 77 a needed tool is missing (the test is skippe
 """
 
 import os
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run_e2e  # noqa: E402  (Xvfb, window search, screenshots, the save question, close request)
-from app_session import Session, dump  # noqa: E402  (key presses, dialogs, quavlo-cli dump)
+from app_session import Session, dump, start  # noqa: E402  (the tracker, key presses, dialogs, quavlo-cli dump)
 from run_e2e import Failure, log, wait_for  # noqa: E402
 
 
@@ -27,13 +26,7 @@ def notes(module):
 
 
 def session(quavlo, cli, display, workdir):
-    env = dict(os.environ)
-    env.pop("WAYLAND_DISPLAY", None)
-    env.update(DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy", XAUTHORITY="/dev/null",
-               NO_AT_BRIDGE="1", GTK_A11Y="none")
-    log_path = os.path.join(workdir, "program.log")
-    with open(log_path, "wb") as out:
-        program = subprocess.Popen([quavlo], cwd=workdir, env=env, stdout=out, stderr=subprocess.STDOUT)
+    env, program, log_path = start(quavlo, display, workdir)
     try:
         wid = run_e2e.find_window(env, program)
         s = Session(env, wid)
@@ -112,12 +105,7 @@ def session(quavlo, cli, display, workdir):
         run_e2e.close_window(display, wid)
         run_e2e.answer_question(env, "save")
         s.dialog("Save As", closed)
-        try:
-            status = program.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program did not end after the song was saved")
-        if status != 0:
-            raise Failure("exit status %d after closing the window" % status)
+        run_e2e.expect_exit(program, "the song was saved on closing")
         saved = dump(cli, closed)
         if (0, 0, 0x47) not in notes(saved) or len(saved["patterns"]) != 2:
             raise Failure("closed.qvl does not hold the song: %s" % saved)
@@ -127,19 +115,8 @@ def session(quavlo, cli, display, workdir):
             program.kill()
             program.wait()
 
-    text = open(log_path, "rb").read().decode(errors="replace")
-    if "assert:" in text:
-        raise Failure("the log holds an assertion: " + next(l for l in text.splitlines() if "assert:" in l))
-
-
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__)
-        return 2
-    quavlo, cli = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    return run_e2e.in_xvfb("quavlo-keep-", ("Xvfb", "xdotool", "xwininfo", "zenity"),
-                           lambda display, workdir: session(quavlo, cli, display, workdir))
+    run_e2e.expect_no_assertion(log_path)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_e2e.tracker_and_cli_main(__doc__, "quavlo-keep-", session))

@@ -296,12 +296,36 @@ def close_and_expect_exit(display, wid, program, env=None, answer=None):
     close_window(display, wid)
     if answer:
         answer_question(env, answer)
+    expect_exit(program, "its window was closed")
+
+
+def expect_exit(program, after):
+    """Expects the program to end with status 0 within 15 s of what happened (after)."""
     try:
         status = program.wait(timeout=15)
     except subprocess.TimeoutExpired:
-        raise Failure("the program did not end after its window was closed")
+        raise Failure("the program did not end after " + after)
     if status != 0:
-        raise Failure("exit status %d after closing the window" % status)
+        raise Failure("exit status %d after %s" % (status, after))
+
+
+def expect_no_assertion(log_path):
+    """The program's log holds no assertion line."""
+    lines = open(log_path, "rb").read().decode(errors="replace").splitlines()
+    bad = [line for line in lines if "assert:" in line]
+    if bad:
+        raise Failure("the log holds an assertion: " + bad[0])
+    return lines
+
+
+def tracker_and_cli_main(doc, prefix, session):
+    """Entry of a driver run as DRIVER QUAVLO QUAVLO_CLI: session(quavlo, cli, display, workdir) in a fresh Xvfb."""
+    if len(sys.argv) != 3:
+        print(doc)
+        return 2
+    quavlo, cli = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    return in_xvfb(prefix, ("Xvfb", "xdotool", "xwininfo", "zenity"),
+                   lambda display, workdir: session(quavlo, cli, display, workdir))
 
 
 def in_xvfb(prefix, tools, body, screen="1280x800x24"):

@@ -77,38 +77,28 @@ int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* star
 }
 
 int os_question_build(os_dialog_command* cmd, int tool, const char* text, const char* caption) {
-    OS_ASSERT(cmd != nullptr);
+    OS_ASSERT(cmd != nullptr && (tool == OS_DIALOG_ZENITY || tool == OS_DIALOG_KDIALOG));
     if (!cmd) return 0;
     cmd->argc = 0;
     cmd->argv[0] = nullptr;
+    // Each argument is the first text followed by the second. zenity: OK is Save and the default, the extra button
+    // prints its label, Cancel, Escape and closing print nothing. kdialog: exit status 0 Save, 1 Discard, 2 Cancel.
+    const char* const zenity[][2] = {{"zenity", ""},
+                                     {"--question", ""},
+                                     {"--modal", ""},
+                                     {"--no-markup", ""},
+                                     {"--title=", caption},
+                                     {"--text=", text},
+                                     {"--ok-label=Save", ""},
+                                     {"--cancel-label=Cancel", ""},
+                                     {"--extra-button=Discard", ""}};
+    const char* const kdialog[][2] = {{"kdialog", ""}, {"--title", ""},     {caption, ""}, {"--warningyesnocancel", ""},
+                                      {text, ""},      {"--yes-label", ""}, {"Save", ""},  {"--no-label", ""},
+                                      {"Discard", ""}};
+    if (tool != OS_DIALOG_ZENITY && tool != OS_DIALOG_KDIALOG) return 0;
     int32_t used = 0;
     int ok = 1;
-    if (tool == OS_DIALOG_ZENITY) {
-        // OK is Save and the default; the extra button prints its label; Cancel, Escape and closing print nothing.
-        ok &= os_dialog_add(cmd, &used, "zenity", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--question", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--modal", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--no-markup", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--title=", caption);
-        ok &= os_dialog_add(cmd, &used, "--text=", text);
-        ok &= os_dialog_add(cmd, &used, "--ok-label=Save", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--cancel-label=Cancel", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--extra-button=Discard", nullptr);
-    } else if (tool == OS_DIALOG_KDIALOG) {
-        // Exit status 0 yes (Save), 1 no (Discard), 2 cancel.
-        ok &= os_dialog_add(cmd, &used, "kdialog", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--title", nullptr);
-        ok &= os_dialog_add(cmd, &used, caption, nullptr);
-        ok &= os_dialog_add(cmd, &used, "--warningyesnocancel", nullptr);
-        ok &= os_dialog_add(cmd, &used, text, nullptr);
-        ok &= os_dialog_add(cmd, &used, "--yes-label", nullptr);
-        ok &= os_dialog_add(cmd, &used, "Save", nullptr);
-        ok &= os_dialog_add(cmd, &used, "--no-label", nullptr);
-        ok &= os_dialog_add(cmd, &used, "Discard", nullptr);
-    } else {
-        OS_ASSERT(tool == OS_DIALOG_ZENITY || tool == OS_DIALOG_KDIALOG);
-        return 0;
-    }
+    for (const auto& arg : tool == OS_DIALOG_ZENITY ? zenity : kdialog) ok &= os_dialog_add(cmd, &used, arg[0], arg[1]);
     if (!ok) {
         cmd->argc = 0;
         cmd->argv[0] = nullptr;
