@@ -76,7 +76,8 @@ def find_window(env, program, timeout=15):
     while time.time() < deadline:
         if program.poll() is not None:
             raise Failure("the program ended before its window appeared (status %d)" % program.returncode)
-        p = run(["xdotool", "search", "--name", "^QuavloII$"], env, check=False)
+        # The title names the song's file and marks unsaved changes: "QuavloII", "QuavloII - tune.qvl *".
+        p = run(["xdotool", "search", "--name", "^QuavloII( - .+)?( \\*)?$"], env, check=False)
         ids = p.stdout.split()
         if ids:
             return ids[0].decode()
