@@ -130,65 +130,71 @@ TEST_F(UndoTest, CursorAndPatternGoBackToWhereTheEditHappened) {
     EXPECT_EQ(app_undo_depth(), 2);
 }
 
-TEST_F(UndoTest, KeepsTheNewestStepsUpToItsLimit) {
+// The bounds, driven through the undo module directly: hundreds of editor steps through the key table would
+// mostly measure the drawing.
+class UndoBoundsTest : public UndoTest {
+protected:
+    // One editor step that writes value at offset of every byte in [from, to) of pattern index.
+    void edit(int32_t index, int32_t from, int32_t to, uint8_t value) {
+        app_lock();
+        app_undo_begin();
+        app_undo_note_pattern(index);
+        for (int32_t i = from; i < to; i++) pat(index)->bytes[i] = value;
+        app_undo_commit();
+        app_unlock();
+    }
+    void undo_all(int32_t n, bool forward) {
+        app_lock();
+        for (int32_t i = 0; i < n; i++) forward ? app_redo() : app_undo();
+        app_unlock();
+    }
+};
+
+TEST_F(UndoBoundsTest, KeepsTheNewestStepsUpToItsLimit) {
     static_assert(APP_UNDO_STEPS >= 200);
     const int32_t edits = APP_UNDO_STEPS + 44;
-    for (int32_t i = 0; i < edits; i++) {
-        move_to(0, 0);
-        type(i % 2 ? "W" : "Q");
-    }
+    for (int32_t i = 0; i < edits; i++) edit(0, 0, 1, (uint8_t)(i + 1));
     EXPECT_EQ(app_undo_depth(), APP_UNDO_STEPS);
-    // A typed note costs a few bytes, not a pattern.
+    // A changed byte costs a few bytes, not a pattern.
     EXPECT_LE(app_undo_bytes(), APP_UNDO_STEPS * 64);
-    for (int32_t i = 0; i < APP_UNDO_STEPS; i++) undo();
+    undo_all(APP_UNDO_STEPS, false);
     EXPECT_EQ(app_undo_depth(), 0);
-    EXPECT_EQ(field(0, SND_FIELD_NOTE, 0), 0x42) << "the state after the 44th edit";
-    undo();
-    EXPECT_EQ(field(0, SND_FIELD_NOTE, 0), 0x42);
+    EXPECT_EQ(pat(0)->bytes[0], 44) << "the state after the 44th edit";
+    undo_all(1, false);
+    EXPECT_EQ(pat(0)->bytes[0], 44);
     EXPECT_TRUE(app_song_changed()) << "the fresh song is out of reach";
-    for (int32_t i = 0; i < APP_UNDO_STEPS; i++) redo();
-    EXPECT_EQ(field(0, SND_FIELD_NOTE, 0), 0x42);
+    undo_all(APP_UNDO_STEPS, true);
+    EXPECT_EQ(pat(0)->bytes[0], (uint8_t)edits);
     EXPECT_EQ(app_redo_depth(), 0);
+    // Through the keys as well.
+    ctrl('Z');
+    EXPECT_EQ(pat(0)->bytes[0], (uint8_t)(edits - 1));
 }
 
-TEST_F(UndoTest, MemoryStaysWithinTheBudget) {
+TEST_F(UndoBoundsTest, MemoryStaysWithinTheBudget) {
     struct Restore {
         ~Restore() { app_undo_budget = APP_UNDO_BUDGET; }
     } restore;
     app_undo_budget = 64 * 1024;
-    // Two sources that differ in every byte of rows 0..31, and a third pattern to paste them into.
-    ctrl(fkey(3));
-    ctrl(fkey(3));
-    for (int32_t p = 0; p < 2; p++)
-        for (int32_t c = 0; c < SND_CHANNELS; c++)
-            for (int32_t r = 0; r < 32; r++) {
-                for (int32_t f = 0; f < 5; f++) *snd_cell_field(pat(p), c, f, r) = (uint8_t)(p * 100 + r + f);
-                *snd_cell_field(pat(p), c, SND_FIELD_NOTE, r) = (uint8_t)(0x30 + p * 0x10 + r % 12);
-                *snd_cell_flags(pat(p), c, r) = p ? 0x1F : 0x0B;
-            }
+    // Steps that each change 768 bytes, as a paste of 32 rows of four channels does.
     std::vector<std::vector<uint8_t>> states;
     for (int32_t i = 0; i < 40; i++) {
-        ctrl(fkey(1));
-        ctrl(fkey(1));
-        if (i % 2) ctrl(fkey(2));
-        app.editor.sel_col = 0;
-        app.editor.sel_row = 0;
-        move_to(19, 31);
-        ctrl('C');
-        ctrl(fkey(2));
-        ctrl(fkey(2));
-        move_to(0, 0);
-        ctrl('V');
+        edit(0, 0, 768, (uint8_t)(i + 1));
         states.push_back(song_bytes());
         ASSERT_LE(app_undo_bytes(), app_undo_budget) << i;
     }
     const int32_t depth = app_undo_depth();
     EXPECT_GE(depth, 8);
     EXPECT_LT(depth, 40) << "the oldest steps went";
-    for (int32_t i = 0; i < depth; i++) undo();
+    undo_all(depth, false);
     EXPECT_EQ(song_bytes(), states[40 - depth - 1]);
-    for (int32_t i = 0; i < depth; i++) redo();
+    undo_all(depth, true);
     EXPECT_EQ(song_bytes(), states.back());
+    // With the full budget, 200 such steps fit: far beyond any paste.
+    app_undo_budget = APP_UNDO_BUDGET;
+    for (int32_t i = 0; i < 200; i++) edit(0, 0, SND_PATTERN_BYTES, (uint8_t)(i % 2 ? 0x11 : 0x22));
+    EXPECT_GE(app_undo_depth(), 200);
+    EXPECT_LE(app_undo_bytes(), APP_UNDO_BUDGET);
 }
 
 // The audio thread plays the song while steps are undone and redone: cells, a new pattern and an order entry
