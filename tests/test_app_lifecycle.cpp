@@ -4,7 +4,6 @@
 #include "app_fixture.h"
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -172,42 +171,4 @@ TEST(LifecycleRun, RunLoopFromStartToQuit) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(log.count("deinit sounds"), 1);
     EXPECT_NE(lines.back().find("os_free"), std::string::npos) << "the display is the last to go";
-}
-
-// Closing the window with unsaved work asks first: a cancelled close leaves the program running, a close answered
-// Save writes the module through the save dialog, then the program shuts down once.
-TEST(LifecycleRun, ClosingWithUnsavedWorkAsksAndSavesFirst) {
-    LogCapture log;
-    manual_audio_reset_state();
-    hl_reset_loop();
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("quavlo_close_" + std::to_string(getpid()) + ".qvl");
-    std::filesystem::remove(file);
-    hl_push_key('Q', true);
-    hl_push_key('Q', false);
-    for (int i = 0; i < 100; i++) hl_push_call([] {});
-    hl_push_call([] { hl_ask_answer = OS_ANSWER_CANCEL; });
-    hl_push_quit();
-    for (int i = 0; i < 100; i++) hl_push_call([] {});
-    bool ran_on = false;
-    hl_push_call([&] { ran_on = os_running == 1 && hl_questions == 1 && app.editor.cursor_row == 1; });
-    hl_push_call([&] {
-        hl_ask_answer = OS_ANSWER_SAVE;
-        hl_save_answer = file.string();
-    });
-    hl_push_quit();
-    os_run();
-    EXPECT_TRUE(ran_on);
-    EXPECT_EQ(hl_questions, 2);
-    EXPECT_EQ(os_running, 0);
-    std::ifstream f(file, std::ios::binary);
-    const std::vector<uint8_t> module((std::istreambuf_iterator<char>(f)), {});
-    ASSERT_GE(module.size(), 4u);
-    EXPECT_EQ(module[0], 'Q');
-    EXPECT_EQ(module[1], 'V');
-    EXPECT_EQ(log.count("deinit sounds"), 1);
-    EXPECT_EQ(log.count("g_deinit_display"), 1);
-    EXPECT_EQ(os_alloc_count, 0);
-    EXPECT_EQ(log.asserts(), 0) << log.text();
-    std::filesystem::remove(file);
 }

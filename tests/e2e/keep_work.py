@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""The real tracker in a virtual X server keeps the musician's work.
-
-Types notes, presses NEW and answers the save question "cancel" (the song stays) and then "discard" (an empty song);
-pastes a block, saves, undoes and redoes the paste and saves again, and checks with the module files' bytes and
-`quavlo-cli dump` that undo and redo restore the exact patterns; plays a second pattern, stops, goes back with
-Ctrl+F1 and expects the grid to show the pattern the status line names; finally types a note, closes the window,
-answers "save", saves through the save dialog and expects the file and exit status 0.
+"""The real tracker in a virtual X server keeps the musician's work: NEW answered "cancel" and "discard", undo and
+redo of a paste checked on the saved modules' bytes, the grid after a stop and Ctrl+F1, and closing answered "save".
 
 Usage: keep_work.py QUAVLO QUAVLO_CLI
 Exit status: 0 passed, 1 failed, 77 a needed tool is missing (the test is skipped).
