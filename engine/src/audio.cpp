@@ -1,6 +1,7 @@
 // Audio output: the ring of blocks queued on the wave-output device, the audio thread, and the start and stop of
 // the sound system. init_sounds and deinit_sounds run on the main thread; audio_thread runs on the audio thread it
-// starts. Owns audio_ring, audio_headers, audio_write_pos, the device handle and the audio thread's message queue.
+// starts. Owns audio_ring, audio_headers, audio_write_pos and the device handle; the audio thread's message queue
+// is the device layer's (audio_device.h).
 #include "audio.h"
 
 #include "audio_device.h"
@@ -9,20 +10,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-namespace {
-enum audio_message_kind : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2 };
-struct audio_message {
-    int32_t kind;         // AUDIO_MSG_DONE or AUDIO_MSG_QUIT
-    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE)
-};
-constexpr int32_t AUDIO_QUEUE_SIZE = 32; // more than the headers plus a quit: a post never finds it full
-} // namespace
 
 static bool audio_start_std_thread();
 
@@ -34,40 +25,6 @@ bool (*audio_start_thread)() = audio_start_std_thread; // starts the audio threa
 
 static std::thread audio_thread_handle;              // the running audio thread; main thread only
 static std::atomic<std::thread::id> audio_thread_id; // the audio thread's id; it clears it as its last act
-static std::mutex audio_queue_mutex;                 // guards the message queue below
-static std::condition_variable audio_queue_signal;   // a message has been posted
-static audio_message audio_queue[AUDIO_QUEUE_SIZE];  // the audio thread's messages, a ring
-static int32_t audio_queue_head;                     // oldest message in audio_queue
-static int32_t audio_queue_count;                    // messages waiting in audio_queue
-
-static void audio_post(int32_t kind, audio_header* header) {
-    std::lock_guard<std::mutex> hold(audio_queue_mutex);
-    OS_ASSERT(audio_queue_count < AUDIO_QUEUE_SIZE);
-    if (audio_queue_count >= AUDIO_QUEUE_SIZE) return;
-    audio_queue[(audio_queue_head + audio_queue_count) % AUDIO_QUEUE_SIZE] = audio_message{kind, header};
-    audio_queue_count++;
-    audio_queue_signal.notify_one();
-}
-
-static audio_message audio_wait_message() {
-    std::unique_lock<std::mutex> hold(audio_queue_mutex);
-    audio_queue_signal.wait(hold, [] { return audio_queue_count > 0; });
-    const audio_message m = audio_queue[audio_queue_head];
-    audio_queue_head = (audio_queue_head + 1) % AUDIO_QUEUE_SIZE;
-    audio_queue_count--;
-    return m;
-}
-
-// Drops messages nobody will take: the blocks a reset hands back after the thread has ended, a quit posted while
-// no thread ran.
-static void audio_clear_messages() {
-    std::lock_guard<std::mutex> hold(audio_queue_mutex);
-    audio_queue_head = 0;
-    audio_queue_count = 0;
-}
-
-// The device's block-done notification; runs on whichever thread the device plays on.
-static void audio_block_done(audio_header* header) { audio_post(AUDIO_MSG_DONE, header); }
 
 static bool audio_start_std_thread() {
     try {
@@ -103,8 +60,9 @@ void audio_fill(int32_t count) {
 }
 
 int32_t audio_thread(void*) {
+    audio_dev_bind_thread();
     for (;;) {
-        const audio_message m = audio_wait_message();
+        const audio_message m = audio_dev_wait_message();
         if (m.kind == AUDIO_MSG_QUIT) break;
         if (m.kind != AUDIO_MSG_DONE) continue;
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
@@ -134,11 +92,11 @@ void audio_open() {
         audio_blocks = 0;
     }
     const audio_format format = {1, 1, (uint32_t)SND_RATE, (uint32_t)SND_RATE * 2, 2, 16};
-    audio_clear_messages();
+    audio_dev_clear_messages();
     const bool started = audio_start_thread && audio_start_thread();
     OS_ASSERT(started);
     if (!started) return;
-    audio_device = audio_dev_open(&format, audio_block_done);
+    audio_device = audio_dev_open(&format, audio_dev_post_done);
     OS_ASSERT(audio_device != nullptr);
     if (!audio_device) return;
     audio_fill(AUDIO_PRIME_BLOCKS);
@@ -146,7 +104,7 @@ void audio_open() {
 
 void audio_close() {
     OS_ASSERT(audio_device != nullptr);
-    audio_post(AUDIO_MSG_QUIT, nullptr);
+    audio_dev_post_quit();
     while (audio_thread_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (audio_thread_handle.joinable()) audio_thread_handle.join();
 }
@@ -178,6 +136,6 @@ void deinit_sounds() {
         audio_dev_close(audio_device);
         audio_device = nullptr;
     }
-    audio_clear_messages();
+    audio_dev_clear_messages();
     OS_ASSERT(snd_live_samples == 0);
 }

@@ -1,10 +1,11 @@
 // The wave-output device layer: what the portable audio output (audio.cpp) needs from a sound device. Exactly one
-// backend implements these functions in each program, chosen at link time: the SDL2 one for the tracker
-// (backends/sdl/audio_sdl.cpp), the manual test device for the tests (tests/support/manual_audio_device.cpp).
+// backend implements these functions in each program, chosen at link time: the SDL2 one (backends/sdl/audio_sdl.cpp)
+// or the Win32 one (backends/win32/audio_win32.cpp) for the tracker, the manual test device for the tests
+// (tests/support/manual_audio_device.cpp).
 //
 // Threads: open, queue, reset and close are called by the main thread or the audio thread; the device hands
-// finished blocks back through the block-done notification, from whatever thread it plays on.
-// No native type appears here.
+// finished blocks back as block-done messages to the audio thread's message queue, which the device layer also
+// provides. No native type appears here.
 #pragma once
 #include <cstdint>
 
@@ -32,6 +33,8 @@ struct audio_format {
 
 // Called by the device once for every queued block it has finished with (played, or returned by a reset), in
 // the order the blocks were queued. It must only post to the audio thread: it may run on the device's thread.
+// The audio output passes audio_dev_post_done; a device whose system posts block-done messages to the audio
+// thread by itself (Win32) need not call it.
 typedef void (*audio_done_fn)(audio_header* header);
 
 struct audio_dev; // a backend's open device
@@ -46,3 +49,24 @@ void audio_dev_queue(audio_dev* device, audio_header* header);
 int32_t audio_dev_reset(audio_dev* device);
 // Closes the device; no notification follows.
 void audio_dev_close(audio_dev* device);
+
+// ---- The audio thread's message queue, a service of the device layer: the SDL2 and test devices keep a queue of
+// their own (audio_queue.cpp), the Win32 device uses the audio thread's Windows message queue, to which the system
+// posts the finished blocks.
+enum : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2 };
+struct audio_message {
+    int32_t kind;         // AUDIO_MSG_DONE or AUDIO_MSG_QUIT
+    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE)
+};
+
+// The audio thread's first act: from now on the device can post to this thread. audio_dev_open waits for it.
+void audio_dev_bind_thread();
+// Audio thread: waits for the next message and takes it.
+audio_message audio_dev_wait_message();
+// Any thread: tells the audio thread that the device has finished with header.
+void audio_dev_post_done(audio_header* header);
+// Any thread: asks the audio thread to end after the messages already waiting.
+void audio_dev_post_quit();
+// Main thread, no audio thread running: drops messages nobody will take (blocks a reset handed back after the
+// thread ended, a quit posted while no thread ran).
+void audio_dev_clear_messages();

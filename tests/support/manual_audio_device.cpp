@@ -4,6 +4,7 @@
 
 #include "audio.h"
 #include "audio_device.h"
+#include "audio_queue.h"
 #include "os_tools.h"
 
 #include <chrono>
@@ -170,3 +171,11 @@ bool manual_audio_wait_total(int64_t total, int32_t timeout_ms) {
     return manual_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms),
                                   [total] { return manual_total >= total; });
 }
+
+// ---- The audio thread's messages: the portable queue carries them, as for SDL.
+
+void audio_dev_bind_thread() {}
+audio_message audio_dev_wait_message() { return audio_queue_wait(); }
+void audio_dev_post_done(audio_header* header) { audio_queue_post(AUDIO_MSG_DONE, header); }
+void audio_dev_post_quit() { audio_queue_post(AUDIO_MSG_QUIT, nullptr); }
+void audio_dev_clear_messages() { audio_queue_clear(); }

@@ -2,6 +2,7 @@
 // audio_dev_* run on the main thread or the audio thread; SDL's callback runs on SDL's own audio thread, plays the
 // queued blocks in order and posts block-done for each one it has finished. Owns the queue of waiting blocks.
 #include "audio_device.h"
+#include "audio_queue.h"
 #include "os_tools.h"
 
 #include <SDL.h>
@@ -117,3 +118,11 @@ void audio_dev_close(audio_dev* device) {
     device->count = device->head = device->offset = 0;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
+
+// ---- The audio thread's messages: SDL has no thread queue to offer, so the portable one carries them.
+
+void audio_dev_bind_thread() {}
+audio_message audio_dev_wait_message() { return audio_queue_wait(); }
+void audio_dev_post_done(audio_header* header) { audio_queue_post(AUDIO_MSG_DONE, header); }
+void audio_dev_post_quit() { audio_queue_post(AUDIO_MSG_QUIT, nullptr); }
+void audio_dev_clear_messages() { audio_queue_clear(); }
