@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace files_test {
@@ -57,6 +57,19 @@ inline void prepare_engine() {
     wav_samples = 0;
 }
 
+// A new empty directory under the system's temporary directory; empty when none could be made.
+inline std::filesystem::path make_temp_dir() {
+    std::random_device seed;
+    std::mt19937 pick(seed());
+    for (int attempt = 0; attempt < 100; attempt++) {
+        const auto path = std::filesystem::temp_directory_path() / ("quavlo-files-" + std::to_string(pick()));
+        std::error_code error;
+        // create_directory is false for a directory that is already there: that one belongs to someone else.
+        if (std::filesystem::create_directory(path, error)) return path;
+    }
+    return {};
+}
+
 // Each test runs in its own empty directory, removed afterwards.
 class InTempDir : public ::testing::Test {
 protected:
@@ -67,9 +80,8 @@ protected:
     void SetUp() override {
         prepare_engine();
         previous = std::filesystem::current_path();
-        std::string pattern = (std::filesystem::temp_directory_path() / "quavlo-files-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = make_temp_dir();
+        ASSERT_FALSE(dir.empty());
         std::filesystem::current_path(dir);
         allocs_before = os_alloc_count;
     }

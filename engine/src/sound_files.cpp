@@ -30,8 +30,16 @@ static FILE* snd_open_beside(const char* target, char** temp_path) {
     char* name = (char*)os_alloc(length + 16);
     for (int32_t attempt = 0; attempt < 100; attempt++) {
         snprintf(name, (size_t)length + 16, "%s.%d.part", target, attempt);
-        // "x": never take over a file that is already there (an earlier crash's leftover, say).
+        // Never take over a file that is already there (an earlier crash's leftover, say). The "x" of the mode
+        // makes the open itself refuse one; Windows' msvcrt ignores the letter (or, older, refuses the mode), so
+        // the name is also looked for first.
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
+            errno = EEXIST;
+            continue;
+        }
         FILE* file = fopen(name, "wb+x");
+        if (!file && errno == EINVAL) file = fopen(name, "wb+");
         if (file) {
             *temp_path = name;
             return file;
