@@ -2,6 +2,7 @@
 // and renders it to a WAV file faster than real time with the same player and mixer the tracker plays it with.
 // One thread; the sound engine is prepared as the sound start-up does, but no device is opened and no audio
 // thread runs: the render loop ticks the player and mixes the blocks itself.
+#include "cli_stdio.h"
 #include "os_platform.h"
 #include "os_tools.h"
 #include "sound.h"
@@ -10,9 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
 
@@ -23,17 +22,6 @@ static bool cli_progress;    // draw a progress bar on stderr (it is a terminal)
 static int32_t cli_fixed_clock() { return cli_clock_ms; }
 
 static void cli_error(const std::string& message) { fprintf(stderr, "quavlo-cli: %s\n", message.c_str()); }
-
-// The engine logs every allocation to standard output. Its log goes to stderr with --verbose and is dropped
-// otherwise, so that standard output carries only what the command prints.
-static void cli_route_log(bool verbose) {
-    cli_out = fdopen(dup(STDOUT_FILENO), "w");
-    if (!cli_out) cli_out = stderr;
-    fflush(stdout);
-    const int target = verbose ? STDERR_FILENO : open("/dev/null", O_WRONLY);
-    if (target >= 0) dup2(target, STDOUT_FILENO);
-    if (!verbose && target >= 0) close(target);
-}
 
 // The sound engine as the sound start-up leaves it, without device or audio thread.
 static void cli_prepare_engine() {
@@ -210,6 +198,8 @@ static int cli_render(const std::string& in, const std::string& out, const cli_r
 int main(int argc, char** argv) {
     CLI::App app{"Works with QuavloII modules (.qvl) without the tracker's window.", "quavlo-cli"};
     app.require_subcommand(1);
+    // Options are spelled the same everywhere; on Windows a path may start with '/', and stays a path.
+    app.allow_windows_style_options(false);
     bool verbose = false;
     app.add_flag("-v,--verbose", verbose, "Show the sound engine's diagnostic log on stderr");
 
@@ -250,8 +240,8 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) { return app.exit(e) == 0 ? CLI_OK : CLI_USAGE; }
 
-    cli_route_log(verbose);
-    cli_progress = isatty(STDERR_FILENO) != 0;
+    cli_out = cli_route_log(verbose);
+    cli_progress = cli_stderr_is_terminal();
     cli_prepare_engine();
     if (*dump) return cli_dump(in);
     if (*repack) return cli_repack(in, out);
