@@ -25,6 +25,9 @@ void os_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // and what happens when os_alloc finds no memory.
 void os_log_output(const char* line);
 void os_out_of_memory(int32_t size);
+// The tracker's copy of each log line for the debugger (os_process.cpp), set by a backend's entry point that has
+// one; null: none.
+extern void (*os_log_debugger)(const char* line);
 
 // Logs the failed condition's source file and line, then carries on.
 #define OS_ASSERT(cond)                                                                                                \

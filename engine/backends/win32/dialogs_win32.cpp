@@ -1,0 +1,79 @@
+// Common file dialogs of the Win32 backend: GetOpenFileNameA and GetSaveFileNameA start in the program's own
+// directory, with the module filter (and for saving the C header filter) and the default extension "qvl"; the
+// save type is the chosen filter. Main thread only; each call blocks until its dialog closes and owns nothing.
+#include "dialogs_win32.h"
+
+#include "os_tools.h"
+
+#include <cstring>
+
+const char OS_OPEN_FILTER[] = "Quavlo module\0*.qvl\0";
+const char OS_SAVE_FILTER[] = "Quavlo module\0*.qvl\0C header file\0*.h\0";
+
+void os_dialog_fill(OPENFILENAMEA* record, int save, HWND owner, char* path, int32_t path_capacity, char* title,
+                    const char* start_dir) {
+    memset(record, 0, sizeof *record);
+    record->lStructSize = sizeof *record;
+    record->hwndOwner = owner;
+    record->lpstrFilter = save ? OS_SAVE_FILTER : OS_OPEN_FILTER;
+    record->nFilterIndex = 1;
+    record->lpstrFile = path;
+    record->nMaxFile = path_capacity > 0 ? (DWORD)path_capacity : 0;
+    record->lpstrFileTitle = title;
+    record->nMaxFileTitle = title ? OS_DIALOG_CHARS : 0;
+    record->lpstrInitialDir = start_dir && start_dir[0] ? start_dir : nullptr;
+    record->lpstrDefExt = "qvl";
+    record->Flags = OFN_NOCHANGEDIR;
+}
+
+void os_dir_of_path(char* path) {
+    if (!path) return;
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = 0;
+    else
+        path[0] = 0;
+}
+
+int os_program_dir(char* dir, int32_t capacity) {
+    if (!dir || capacity <= 0) return 0;
+    const DWORD n = GetModuleFileNameA(nullptr, dir, (DWORD)capacity);
+    // A result that fills the buffer has been cut short.
+    if (n == 0 || n >= (DWORD)capacity) {
+        dir[0] = 0;
+        return 0;
+    }
+    os_dir_of_path(dir);
+    return dir[0] != 0;
+}
+
+int os_save_type_of_filter(DWORD filter_index) { return filter_index == 2 ? OS_FILE_HEADER : OS_FILE_MODULE; }
+
+// Shows the open (save 0) or save dialog; 1 with the chosen path in path, and the chosen filter's index.
+static int os_dialog_show(int save, char* path, int32_t capacity, DWORD* filter_index) {
+    OS_ASSERT(path != nullptr && capacity > 0);
+    if (!path || capacity <= 0) return 0;
+    path[0] = 0;
+    char dir[OS_DIALOG_CHARS];
+    char title[OS_DIALOG_CHARS] = "";
+    os_program_dir(dir, (int32_t)sizeof dir);
+    OPENFILENAMEA record;
+    os_dialog_fill(&record, save, os_window(), path, capacity, title, dir);
+    const BOOL chosen = save ? GetSaveFileNameA(&record) : GetOpenFileNameA(&record);
+    // A cancelled dialog, or a name longer than the buffer, chooses nothing.
+    if (!chosen || !path[0]) {
+        path[0] = 0;
+        return 0;
+    }
+    if (filter_index) *filter_index = record.nFilterIndex;
+    return 1;
+}
+
+int os_open_dialog(char* path, int32_t capacity) { return os_dialog_show(0, path, capacity, nullptr); }
+
+int os_save_dialog(char* path, int32_t capacity, int* file_type) {
+    DWORD filter_index = 1;
+    if (!os_dialog_show(1, path, capacity, &filter_index)) return 0;
+    if (file_type) *file_type = os_save_type_of_filter(filter_index);
+    return 1;
+}

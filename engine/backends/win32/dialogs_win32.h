@@ -1,0 +1,33 @@
+// The common file dialogs of the Win32 backend. The dialog record is filled, the program's directory cut from
+// its path and the save type read from the chosen filter by plain functions that tests call directly;
+// os_open_dialog and os_save_dialog (os_platform.h) put them together. Main thread only.
+#pragma once
+#include "platform_win32.h"
+
+#include <commdlg.h>
+
+constexpr int32_t OS_DIALOG_CHARS = 256; // the program directory and file title buffers, as the path's
+
+// The dialogs' filter lists: pairs of description and pattern, each ended by a NUL, the list by a second NUL.
+extern const char OS_OPEN_FILTER[];
+extern const char OS_SAVE_FILTER[];
+
+// Clears record and fills it for the open (save 0) or save dialog: owner, the filter list with the first entry
+// chosen, the path buffer (path_capacity characters; its text is the name the dialog starts with), the file title
+// buffer (OS_DIALOG_CHARS), the start directory (null or empty: the dialog's own choice), the default extension
+// "qvl". No overwrite prompt or existence check comes between the user and the file; the only flag keeps the
+// current directory where it was, so that "song.wav" and "temp.tmp" do not move to wherever the dialog went.
+void os_dialog_fill(OPENFILENAMEA* record, int save, HWND owner, char* path, int32_t path_capacity, char* title,
+                    const char* start_dir);
+
+// Cuts a program's full path after its last backslash, leaving its directory with the trailing backslash. A
+// path without a backslash becomes empty (the dialog then starts where it likes).
+void os_dir_of_path(char* path);
+
+// The directory of the running program with a trailing backslash, from GetModuleFileNameA. Returns 0 (dir
+// empty) when the path cannot be had or does not fit.
+int os_program_dir(char* dir, int32_t capacity);
+
+// File type for the save dialog's chosen filter: the second entry ("C header file") is OS_FILE_HEADER, any other
+// OS_FILE_MODULE.
+int os_save_type_of_filter(DWORD filter_index);

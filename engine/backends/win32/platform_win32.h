@@ -1,0 +1,35 @@
+// The parts of the Win32 platform backend that its tests reach directly: the window procedure, the window and
+// frame bitmap, and the program's directory. Only the backend and its tests include this header.
+#pragma once
+// os_platform.h names a few virtual-key codes itself; it comes before <windows.h>, whose macros of the same names
+// then stand for the same values.
+#include "os_platform.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+
+// The window procedure: records keys and the mouse in the polled input state, ends the program on close and
+// puts the last presented picture back on WM_PAINT.
+LRESULT CALLBACK os_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The program's window, null before os_init_window and after os_release_window.
+HWND os_window();
+
+// The frame bitmap's pixels (top-down, 32 bits, width x height of os_create_dib), null when there is none.
+const uint32_t* os_dib_pixels();
+
+// Outer size that turns the client area client_w x client_h of a window created at the outer size want_w x
+// want_h into exactly want_w x want_h: the frame is added once more.
+void os_outer_size(int32_t want_w, int32_t want_h, int32_t client_w, int32_t client_h, int32_t* outer_w,
+                   int32_t* outer_h);
+
+// Writes a log line to the debugger (OutputDebugStringA); the entry point hands it to os_tools as the log's
+// second copy.
+void os_debug_output(const char* line);
