@@ -2,9 +2,14 @@
 # independent implementation produced. They live beside the repository; without them the test is skipped.
 find_package(Python3 COMPONENTS Interpreter QUIET)
 if(TARGET quavlo-cli AND Python3_Interpreter_FOUND)
+  # A cross-built quavlo-cli runs through the build's emulator (Wine): the songs must come out the same there.
+  set(QUAVLO_REFERENCE_RUNNER)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(QUAVLO_REFERENCE_RUNNER --runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
   add_test(NAME reference_songs
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/reference/check_reference.py
-                   $<TARGET_FILE:quavlo-cli> ${CMAKE_SOURCE_DIR}/../shared/reference)
+                   ${QUAVLO_REFERENCE_RUNNER} $<TARGET_FILE:quavlo-cli> ${CMAKE_SOURCE_DIR}/../shared/reference)
   set_tests_properties(reference_songs PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 

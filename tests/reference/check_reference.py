@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs quavlo-cli over every reference module and compares its dump, repack and render with the expected files.
 
-Usage: check_reference.py QUAVLO_CLI REFERENCE_DIR
+Usage: check_reference.py [--runner PROGRAM] QUAVLO_CLI REFERENCE_DIR
+--runner starts quavlo-cli through PROGRAM (scripts/wine-run.sh for the Windows build).
 Exits 0 when everything matches, 1 on a mismatch, 77 (skip) when the reference directory is absent.
 """
 import gzip
@@ -16,7 +17,7 @@ SKIP = 77
 
 
 def run(cli, args, cwd):
-    result = subprocess.run([cli] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    result = subprocess.run(cli + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if result.returncode != 0:
         raise RuntimeError("quavlo-cli %s exited with %d: %s" % (" ".join(args), result.returncode,
                                                                  result.stderr.decode(errors="replace").strip()))
@@ -39,10 +40,14 @@ def compare_wav(got, expected):
 
 
 def main():
-    if len(sys.argv) != 3:
+    argv = sys.argv[1:]
+    runner = []
+    if argv[:1] == ["--runner"] and len(argv) > 1:
+        runner, argv = [argv[1]], argv[2:]
+    if len(argv) != 2:
         print(__doc__)
         return 2
-    cli, ref = sys.argv[1], sys.argv[2]
+    cli, ref = runner + [argv[0]], argv[1]
     manifest_path = os.path.join(ref, "manifest.json")
     if not os.path.isfile(manifest_path):
         print("SKIP: no reference songs at %s (they live beside the repository, in shared/reference)" % ref)
