@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (unit, reference and end-to-end tests), the same suites under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the audio stress test under ThreadSanitizer, and the fuzzer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the audio stress test under ThreadSanitizer, the Windows
+# cross-build with its tests under Wine, and the fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -23,6 +24,20 @@ echo "== ThreadSanitizer (audio thread stress, editor and file commands against 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVLO_TSAN=ON -DQUAVLO_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor test_app_files test_app_lifecycle test_app_undo
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan --no-tests=ignore)
+
+echo "== Windows: MinGW-w64 cross-build; portable suites, Win32 backends, reference songs and quavlo.exe under Wine"
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUAVLO_BENCH=OFF -DQUAVLO_HOST_CLI="$root/build/tools/quavlo-cli" >/dev/null
+cmake --build build-win64 -j"$jobs"
+scripts/wine-test.sh build-win64 -j"$jobs"
+cmake --build build-win64 --target package-windows >/dev/null
+python3 - build-win64/QuavloII-windows-x64.zip <<'PY'
+import sys, zipfile
+names = sorted(i.filename for i in zipfile.ZipFile(sys.argv[1]).infolist() if not i.is_dir())
+want = ["QuavloII/README.txt", "QuavloII/quavlo-cli.exe", "QuavloII/quavlo.exe"]
+sys.exit(0 if names == want else "the Windows package holds %s" % names)
+PY
+echo "package: build-win64/QuavloII-windows-x64.zip"
 
 if [ -x tests/fuzz/run.sh ]; then
   echo "== fuzzing"

@@ -6,7 +6,7 @@ endif()
 # A whole session with the real tracker in a virtual X server: typing, play and stop, save and load through the
 # zenity dialogs, NEW, the WAV button, the C header export. Labelled "e2e" (not run under the sanitizers).
 find_program(QUAVLO_PYTHON3 python3)
-if(TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
+if(TARGET quavlo AND TARGET quavlo_sdl AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
   add_test(NAME e2e_app_session
            COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/app_session.py $<TARGET_FILE:quavlo>
                    $<TARGET_FILE:quavlo-cli>)

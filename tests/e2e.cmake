@@ -22,8 +22,19 @@ endif()
 
 # The tracker on a desktop: started with a file, its picture behind modal boxes, at 2x on a large screen, through
 # a renderer, and on Wayland (with weston). Labelled "e2e" (not run under the sanitizers).
-if(TARGET quavlo AND QUAVLO_PYTHON3)
+if(TARGET quavlo AND TARGET quavlo_sdl AND QUAVLO_PYTHON3)
   add_test(NAME e2e_desktop COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/desktop_session.py
                                     $<TARGET_FILE:quavlo>)
   set_tests_properties(e2e_desktop PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
+
+# The native Windows tracker under Wine (the cross build): the window, typing, SAVE and LOAD through the common
+# dialogs, the message box, the WAV button and the close. The saved module is read back with the Linux quavlo-cli,
+# QUAVLO_HOST_CLI (scripts/test.sh passes the plain build's). Labelled "e2e".
+set(QUAVLO_HOST_CLI "" CACHE FILEPATH "quavlo-cli built for the build machine, for the Windows end-to-end test")
+if(TARGET quavlo_win32 AND TARGET quavlo AND QUAVLO_PYTHON3 AND QUAVLO_HOST_CLI AND CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME e2e_wine_session
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_session.py $<TARGET_FILE:quavlo>
+                   ${QUAVLO_HOST_CLI} ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(e2e_wine_session PROPERTIES LABELS e2e TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()

@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""The native Windows tracker (quavlo.exe) under Wine in a virtual X server.
+
+Starts quavlo.exe with Wine (a temporary prefix unless WINEPREFIX is set, ALSA's null device as the sound card so
+that the wave output really runs), and checks that:
+  - a window titled "QuavloII" with a 900 x 520 client area appears and its picture is not blank;
+  - notes typed with xdotool reach the pattern;
+  - SAVE through Wine's common save dialog writes the module bytes the typed notes require (read back with the
+    Linux quavlo-cli dump);
+  - LOAD of a file that is not a module shows the "Can not load" message box and keeps the song on the screen;
+  - the WAV button records a song.wav with sound through the Win32 wave output;
+  - closing the window ends the program with exit status 0, and its log, taken from the debugger output, has the
+    Win32 start-up and shut-down lines and no assertion.
+Reports the time to the first frame (figures only, no limits).
+
+Usage: wine_session.py QUAVLO_EXE QUAVLO_CLI WINE_RUN
+  QUAVLO_CLI is the Linux quavlo-cli; WINE_RUN is scripts/wine-run.sh.
+Exit status: 0 passed, 1 failed, 77 a needed tool is missing (the test is skipped).
+"""
+
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import app_session  # noqa: E402  (the Linux session: key presses, screenshots, the module dump)
+import run_e2e  # noqa: E402  (Xvfb, window search, screenshots, close request)
+from run_e2e import Failure, log, run, wait_for  # noqa: E402
+
+# ALSA's null device stands in for a sound card: Wine's wave output opens it and plays in real time into nothing.
+ASOUNDRC = "pcm.!default {\n  type null\n}\nctl.!default {\n  type hw\n  card 0\n}\n"
+DEBUG_PREFIX = 'OutputDebugStringA "'
+
+
+def windows_path(path):
+    """The Unix path as Wine's drive Z: shows it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def debugger_lines(stderr_text):
+    """The program's log lines as the debugger received them (Wine's +debugstr channel), escapes undone."""
+    lines = []
+    for line in stderr_text.splitlines():
+        at = line.find(DEBUG_PREFIX)
+        if at < 0 or not line.endswith('"'):
+            continue
+        text = line[at + len(DEBUG_PREFIX):-1]
+        lines.append(text.replace("\\n", "").replace("\\\\", "\\"))
+    return lines
+
+
+class WineSession(app_session.Session):
+    def window_titled(self, title):
+        ids = run(["xdotool", "search", "--name", "^%s$" % title], self.env, check=False).stdout.split()
+        return ids[-1].decode() if ids else None
+
+    def file_dialog(self, title, path):
+        """Waits for Wine's common file dialog titled title, types path as the file name and confirms."""
+        did = wait_for(lambda: self.window_titled(title), 30, 'no "%s" dialog appeared' % title)
+        time.sleep(1.0)  # the dialog fills its list after mapping
+        self.xdo("windowfocus", "--sync", did)
+        # The file name box has the focus; select what it holds and type over it.
+        self.xdo("key", "ctrl+a")
+        self.xdo("type", "--delay", 20, windows_path(path))
+        time.sleep(0.3)
+        self.xdo("key", "Return")
+        wait_for(lambda: not self.window_titled(title), 20, 'the "%s" dialog did not close' % title)
+        time.sleep(0.3)
+
+
+def session(quavlo, cli, wine_run, display, workdir):
+    home = os.path.join(workdir, "home")
+    os.makedirs(home)
+    with open(os.path.join(home, ".asoundrc"), "w") as f:
+        f.write(ASOUNDRC)
+    env = dict(os.environ)
+    env.pop("WAYLAND_DISPLAY", None)
+    env.update(DISPLAY=display, XAUTHORITY="/dev/null", HOME=home, WINEDEBUG="-all,+debugstr")
+    env.setdefault("WINEPREFIX", os.path.join(workdir, "prefix"))
+    if not os.path.isdir(env["WINEPREFIX"]):
+        started = time.time()
+        run([wine_run, "wineboot", "--init"], env, timeout=300)
+        log("new Wine prefix made in %.1f s" % (time.time() - started))
+
+    out_path = os.path.join(workdir, "program.out")
+    err_path = os.path.join(workdir, "program.err")
+    started = time.time()
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        program = subprocess.Popen([wine_run, quavlo], cwd=workdir, env=env, stdout=out, stderr=err)
+    try:
+        wid = run_e2e.find_window(env, program, timeout=60)
+        info = run_e2e.window_info(env, wid)
+        size = (info.get("Width"), info.get("Height"))
+        if size != ("900", "520"):
+            raise Failure("client area is %sx%s, not 900x520" % size)
+        s = WineSession(env, wid)
+        wait_for(lambda: run_e2e.distinct_colours(s.shot()) >= 4, 30, "the window's picture stayed blank")
+        log("window 900x520; first frame on screen %.0f ms after start (including the polling)" %
+            ((time.time() - started) * 1000))
+        fresh = s.settled_shot()
+
+        for key in "qwertyui":
+            s.hold(key, seconds=0.06)
+        s.hold("Up", seconds=1.0)
+        typed = s.settled_shot()
+        if run_e2e.differing_pixels(fresh, typed) < 500:
+            raise Failure("typing the melody hardly changed the picture")
+        log("typed a melody of eight notes")
+
+        tune = os.path.join(workdir, "tune.qvl")
+        s.hold("Control_L", "s")
+        s.file_dialog("Save As", tune)
+        wait_for(lambda: os.path.exists(tune), 10, "tune.qvl was not written")
+        saved = app_session.dump(cli, tune)
+        notes = [(c["channel"], c["row"], c["fields"][0]) for c in saved["patterns"][0]]
+        want = [(0, r, n) for r, n in enumerate([0x40, 0x42, 0x44, 0x45, 0x47, 0x49, 0x4B, 0x50])]
+        if saved["order"] != [0] or notes != want:
+            raise Failure("the saved module holds %s" % saved)
+        log("saved tune.qvl through Wine's save dialog: the eight notes, %d bytes" % os.path.getsize(tune))
+
+        junk = os.path.join(workdir, "junk.qvl")
+        with open(junk, "wb") as f:
+            f.write(b"this is not a module\n")
+        s.hold("Control_L", "l")
+        s.file_dialog("Open", junk)
+        box = wait_for(lambda: s.window_titled("ERROR"), 20, 'no "ERROR" message box after loading junk.qvl')
+        s.xdo("windowfocus", "--sync", box)
+        s.xdo("key", "Return")
+        wait_for(lambda: not s.window_titled("ERROR"), 10, "the message box did not close")
+        kept = s.settled_shot()
+        if run_e2e.differing_pixels(typed, kept) != 0:
+            raise Failure("loading a file that is not a module changed the song on the screen")
+        log('LOAD of junk.qvl showed the "ERROR" box and kept the song')
+
+        # The WAV button (x 5..105, y 205..235): the song plays through the wave output and is recorded.
+        s.click(55, 220)
+        wav = os.path.join(workdir, "song.wav")
+        wait_for(lambda: os.path.exists(wav), 10, "no song.wav appeared")
+        time.sleep(2.0)
+        s.click(55, 220)
+        time.sleep(0.5)
+        samples = app_session.check_wav(wav)
+        log("WAV button recorded song.wav through the wave output: %d samples (%.1f s)" % (samples, samples / 22050))
+
+        run_e2e.close_and_expect_exit(display, wid, program)
+        log("closing the window ended quavlo.exe with status 0")
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+    lines = debugger_lines(open(err_path, "rb").read().decode(errors="replace"))
+    for line in ("g_init_display", "PLATFORM WIN32", "AUDIO == WIN32_AUDIO", "init sounds", "deinit sounds",
+                 "g_deinit_display"):
+        if line not in lines:
+            raise Failure('the debugger output has no line "%s"' % line)
+    asserts = [line for line in lines if line.startswith("assert:")]
+    if asserts:
+        raise Failure("the log holds an assertion: " + asserts[0])
+    log("debugger output: %d log lines, Win32 start-up and shut-down, no assertion" % len(lines))
+
+
+def main():
+    if len(sys.argv) != 4:
+        print(__doc__)
+        return 2
+    quavlo, cli, wine_run = (os.path.abspath(a) for a in sys.argv[1:])
+    return run_e2e.in_xvfb("quavlo-wine-", ("Xvfb", "xdotool", "xwininfo", "wine"),
+                           lambda display, workdir: session(quavlo, cli, wine_run, display, workdir))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
