@@ -1,0 +1,16 @@
+# The Windows package: QuavloII-windows-x64.zip in the build directory, holding quavlo.exe and quavlo-cli.exe
+# (stripped of their debugging information) and a short readme, in a folder QuavloII.
+#   cmake --build build-win64 --target package-windows
+set(QUAVLO_PACKAGE_STAGE ${CMAKE_BINARY_DIR}/package-windows)
+set(QUAVLO_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/QuavloII-windows-x64.zip)
+add_custom_target(package-windows
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${QUAVLO_PACKAGE_STAGE} ${QUAVLO_PACKAGE_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QUAVLO_PACKAGE_STAGE}/QuavloII
+  COMMAND ${CMAKE_STRIP} -o ${QUAVLO_PACKAGE_STAGE}/QuavloII/quavlo.exe $<TARGET_FILE:quavlo>
+  COMMAND ${CMAKE_STRIP} -o ${QUAVLO_PACKAGE_STAGE}/QuavloII/quavlo-cli.exe $<TARGET_FILE:quavlo-cli>
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/README.txt ${QUAVLO_PACKAGE_STAGE}/QuavloII/README.txt
+  COMMAND ${CMAKE_COMMAND} -E chdir ${QUAVLO_PACKAGE_STAGE} ${CMAKE_COMMAND} -E tar cf ${QUAVLO_PACKAGE_ZIP}
+          --format=zip QuavloII
+  DEPENDS quavlo quavlo-cli
+  COMMENT "Packing QuavloII-windows-x64.zip"
+  VERBATIM)
