@@ -82,6 +82,24 @@ class Session:
             return b if a == b else None
         return wait_for(same, 10, "the picture did not settle")
 
+    def type_melody(self, fresh):
+        """Types C D E F G A B C on "qwertyui" from the cursor's row down and returns to row 0; returns the settled
+        picture, which must differ from fresh."""
+        for key in "qwertyui":
+            self.hold(key, seconds=0.06)
+        self.hold("Up", seconds=1.0)
+        typed = self.settled_shot()
+        if run_e2e.differing_pixels(fresh, typed) < 500:
+            raise Failure("typing the melody hardly changed the picture")
+        return typed
+
+    def save_melody(self, cli, path):
+        """SAVE (Ctrl+S) to path through the save dialog; checks the module's notes with quavlo-cli dump."""
+        self.hold("Control_L", "s")
+        self.dialog("Save As", path)
+        wait_for(lambda: os.path.exists(path), 10, "%s was not written" % os.path.basename(path))
+        return check_melody(cli, path)
+
     def dialog(self, title, path):
         """Waits for the zenity dialog titled title, types path into it and confirms."""
         ids = wait_for(lambda: run(["xdotool", "search", "--name", "^%s$" % title], self.env, check=False)
@@ -107,6 +125,17 @@ def dump(cli, path):
     if p.returncode != 0:
         raise Failure("quavlo-cli dump %s failed: %s" % (path, p.stderr.decode(errors="replace")))
     return json.loads(p.stdout.decode())
+
+
+def check_melody(cli, path):
+    """Checks with quavlo-cli dump that the module at path holds the melody typed on "qwertyui" from row 0 of
+    channel 0 in octave 4, and nothing else; returns the number of notes."""
+    saved = dump(cli, path)
+    notes = [(c["channel"], c["row"], c["fields"][0]) for c in saved["patterns"][0]]
+    want = [(0, r, n) for r, n in enumerate([0x40, 0x42, 0x44, 0x45, 0x47, 0x49, 0x4B, 0x50])]
+    if saved["order"] != [0] or notes != want:
+        raise Failure("the saved module holds %s" % json.dumps(saved))
+    return len(notes)
 
 
 def check_wav(path):
@@ -150,12 +179,7 @@ def session(quavlo, cli, display, workdir):
         log("idle CPU: %.1f%% of one core" % (100 * cpu_share(program.pid, 3)))
 
         # A melody in channel 0: C D E F G A B C, each on its own row.
-        for key in "qwertyui":
-            s.hold(key, seconds=0.06)
-        s.hold("Up", seconds=1.0)
-        typed = s.settled_shot()
-        if run_e2e.differing_pixels(fresh, typed) < 500:
-            raise Failure("typing the melody hardly changed the picture")
+        typed = s.type_melody(fresh)
 
         s.hold("Return")
         wait_for(lambda: count_colour(s.shot(), YELLOW) > 2000, 5, "no played row appeared")
@@ -169,15 +193,7 @@ def session(quavlo, cli, display, workdir):
         log("typed, played and stopped the melody")
 
         tune = os.path.join(workdir, "tune.qvl")
-        s.hold("Control_L", "s")
-        s.dialog("Save As", tune)
-        wait_for(lambda: os.path.exists(tune), 10, "tune.qvl was not written")
-        saved = dump(cli, tune)
-        notes = [(c["channel"], c["row"], c["fields"][0]) for c in saved["patterns"][0]]
-        want = [(0, r, n) for r, n in enumerate([0x40, 0x42, 0x44, 0x45, 0x47, 0x49, 0x4B, 0x50])]
-        if saved["order"] != [0] or notes != want:
-            raise Failure("the saved module holds %s" % json.dumps(saved))
-        log("saved tune.qvl through the dialog: %d notes" % len(notes))
+        log("saved tune.qvl through the dialog: %d notes" % s.save_melody(cli, tune))
 
         s.hold("Control_L", "o")
         emptied = s.settled_shot()

@@ -18,12 +18,15 @@ constexpr DWORD WIN_BIND_WAIT_MS = 5000; // longest wait for the audio thread's 
 }
 
 struct audio_dev {
-    HWAVEOUT handle;             // the open wave-output device
-    WAVEHDR wave[AUDIO_HEADERS]; // the system's header for each of audio_headers; dwUser points back to it
+    HWAVEOUT handle; // the open wave-output device; main thread (open, close)
+    // The system's header for each of audio_headers, dwUser pointing back to it: filled and queued under
+    // audio_lock, unprepared by the audio thread when the block comes back (or by the reset once it has ended).
+    WAVEHDR wave[AUDIO_HEADERS];
 };
 
-static audio_dev win_audio;                 // the one device; handle null while closed
-static std::atomic<DWORD> win_audio_thread; // id of the audio thread once its message queue exists; 0 before
+static audio_dev win_audio; // the one device; handle null while closed
+// The audio thread's id once its queue exists, 0 after its quit; written by the audio thread, read by any.
+static std::atomic<DWORD> win_audio_thread;
 
 const char* audio_dev_name() { return "WIN32_AUDIO"; }
 

@@ -92,7 +92,9 @@ int32_t os_init_window(g_display_info* display) {
     window_class.lpfnWndProc = os_wnd_proc;
     window_class.hInstance = GetModuleHandleA(nullptr);
     window_class.lpszClassName = WIN_CLASS;
-    if (!RegisterClassA(&window_class)) win_fail("the window class could not be registered");
+    // A class left registered by an earlier window of this process serves again.
+    if (!RegisterClassA(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        win_fail("the window class could not be registered");
 
     win_window = CreateWindowExA(0, WIN_CLASS, WIN_TITLE, style, x, y, width, height, nullptr, nullptr,
                                  window_class.hInstance, nullptr);
