@@ -73,16 +73,6 @@ TEST_F(Win32Window, IsTheTrackersWindowWithA900By520ClientArea) {
     os_set_title("QuavloII");
 }
 
-TEST_F(Win32Window, OuterSizeAddsTheFrameOnce) {
-    int32_t w = 0, h = 0;
-    os_outer_size(900, 520, 894, 494, &w, &h);
-    EXPECT_EQ(w, 906);
-    EXPECT_EQ(h, 546);
-    os_outer_size(900, 520, 900, 520, &w, &h);
-    EXPECT_EQ(w, 900);
-    EXPECT_EQ(h, 520);
-}
-
 TEST_F(Win32Window, KeyMessagesReachTheKeyTableByVirtualKeyCode) {
     const struct {
         WPARAM vk;

@@ -62,12 +62,6 @@ void os_set_title(const char* title) {
 
 // ---- Window
 
-void os_outer_size(int32_t want_w, int32_t want_h, int32_t client_w, int32_t client_h, int32_t* outer_w,
-                   int32_t* outer_h) {
-    *outer_w = 2 * want_w - client_w;
-    *outer_h = 2 * want_h - client_h;
-}
-
 // Start-up cannot go on without a window to present to: say so and stop, rather than draw into nothing.
 [[noreturn]] static void win_fail(const char* what) {
     os_log("QuavloII: %s\n", what);
@@ -101,11 +95,11 @@ int32_t os_init_window(g_display_info* display) {
     OS_ASSERT(win_window != nullptr);
     if (!win_window) win_fail("the window could not be created");
 
-    // The window was made at the client size; growing it by the frame makes the client area the frame's size.
+    // The window was made at the client size; growing it by the frame once more makes the client area the frame's.
     RECT client;
     GetClientRect(win_window, &client);
-    int32_t outer_w = 0, outer_h = 0;
-    os_outer_size(width, height, client.right - client.left, client.bottom - client.top, &outer_w, &outer_h);
+    const int32_t outer_w = 2 * width - (client.right - client.left);
+    const int32_t outer_h = 2 * height - (client.bottom - client.top);
     SetWindowPos(win_window, nullptr, 0, 0, outer_w, outer_h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     win_dc = GetDC(win_window);

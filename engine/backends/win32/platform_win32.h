@@ -1,5 +1,5 @@
-// The parts of the Win32 platform backend that its tests reach directly: the window procedure, the window and
-// frame bitmap, and the program's directory. Only the backend and its tests include this header.
+// The parts of the Win32 platform backend that its tests and entry point reach directly: the window procedure,
+// the window, the frame bitmap and the debugger output. Only the backend and its tests include this header.
 #pragma once
 // os_platform.h names a few virtual-key codes itself; it comes before <windows.h>, whose macros of the same names
 // then stand for the same values.
@@ -24,11 +24,6 @@ HWND os_window();
 
 // The frame bitmap's pixels (top-down, 32 bits, width x height of os_create_dib), null when there is none.
 const uint32_t* os_dib_pixels();
-
-// Outer size that turns the client area client_w x client_h of a window created at the outer size want_w x
-// want_h into exactly want_w x want_h: the frame is added once more.
-void os_outer_size(int32_t want_w, int32_t want_h, int32_t client_w, int32_t client_h, int32_t* outer_w,
-                   int32_t* outer_h);
 
 // Writes a log line to the debugger (OutputDebugStringA); the entry point hands it to os_tools as the log's
 // second copy.
