@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The native Windows tracker (quavlo.exe) under Wine in a virtual X server.
 
-Starts quavlo.exe with Wine (a temporary prefix unless WINEPREFIX is set, ALSA's null device as the sound card so
-that the wave output really runs), and checks that:
+Starts quavlo.exe with Wine (a temporary prefix, with ALSA's null device as the sound card so that the wave output
+really runs, unless WINEPREFIX is set: scripts/wine-test.sh gives both), and checks that:
   - a window titled "QuavloII" with a 900 x 520 client area appears and its picture is not blank;
   - notes typed with xdotool reach the pattern;
   - SAVE through Wine's common save dialog writes the module bytes the typed notes require (read back with the
@@ -60,7 +60,9 @@ class WineSession(app_session.Session):
         did = wait_for(lambda: self.window_titled(title), 30, 'no "%s" dialog appeared' % title)
         time.sleep(1.0)  # the dialog fills its list after mapping
         self.xdo("windowfocus", "--sync", did)
-        # The file name box has the focus; select what it holds and type over it.
+        # Alt+N ("File name:") puts the focus into the file name box, wherever the dialog left it last time; what
+        # the box holds is selected and typed over.
+        self.xdo("key", "alt+n")
         self.xdo("key", "ctrl+a")
         self.xdo("type", "--delay", 20, windows_path(path))
         time.sleep(0.3)
@@ -70,14 +72,17 @@ class WineSession(app_session.Session):
 
 
 def session(quavlo, cli, wine_run, display, workdir):
-    home = os.path.join(workdir, "home")
-    os.makedirs(home)
-    with open(os.path.join(home, ".asoundrc"), "w") as f:
-        f.write(ASOUNDRC)
     env = dict(os.environ)
     env.pop("WAYLAND_DISPLAY", None)
-    env.update(DISPLAY=display, XAUTHORITY="/dev/null", HOME=home, WINEDEBUG="-all,+debugstr")
-    env.setdefault("WINEPREFIX", os.path.join(workdir, "prefix"))
+    env.update(DISPLAY=display, XAUTHORITY="/dev/null", WINEDEBUG="-all,+debugstr")
+    if "WINEPREFIX" not in env:
+        # A prefix of its own, whose home (where Wine links the user's folders, and ALSA reads .asoundrc) lives
+        # as long as the prefix. A prefix given from outside comes with its home (scripts/wine-test.sh).
+        home = os.path.join(workdir, "home")
+        os.makedirs(home)
+        with open(os.path.join(home, ".asoundrc"), "w") as f:
+            f.write(ASOUNDRC)
+        env.update(HOME=home, WINEPREFIX=os.path.join(workdir, "prefix"))
     if not os.path.isdir(env["WINEPREFIX"]):
         started = time.time()
         run([wine_run, "wineboot", "--init"], env, timeout=300)
@@ -90,7 +95,9 @@ def session(quavlo, cli, wine_run, display, workdir):
         program = subprocess.Popen([wine_run, quavlo], cwd=workdir, env=env, stdout=out, stderr=err)
     try:
         wid = run_e2e.find_window(env, program, timeout=60)
-        info = run_e2e.window_info(env, wid)
+        # Wine names the window as it creates it, before it is shown.
+        info = wait_for(lambda: (lambda i: i if i.get("Map State") == "IsViewable" else None)(
+            run_e2e.window_info(env, wid)), 30, "the window was not shown")
         size = (info.get("Width"), info.get("Height"))
         if size != ("900", "520"):
             raise Failure("client area is %sx%s, not 900x520" % size)
