@@ -49,7 +49,8 @@ int os_program_dir(char* dir, int32_t capacity) {
 
 int os_save_type_of_filter(DWORD filter_index) { return filter_index == 2 ? OS_FILE_HEADER : OS_FILE_MODULE; }
 
-// Shows the open (save 0) or save dialog; 1 with the chosen path in path, and the chosen filter's index.
+// Shows the open (save 0) or save dialog; 1 with the chosen path in path, and the chosen filter's index; -1 when
+// the chosen path does not fit.
 static int os_dialog_show(int save, char* path, int32_t capacity, DWORD* filter_index) {
     OS_ASSERT(path != nullptr && capacity > 0);
     if (!path || capacity <= 0) return 0;
@@ -60,10 +61,11 @@ static int os_dialog_show(int save, char* path, int32_t capacity, DWORD* filter_
     OPENFILENAMEA record;
     os_dialog_fill(&record, save, os_window(), path, capacity, title, dir);
     const BOOL chosen = save ? GetSaveFileNameA(&record) : GetOpenFileNameA(&record);
-    // A cancelled dialog, or a name longer than the buffer, chooses nothing.
     if (!chosen || !path[0]) {
+        // A name longer than the buffer was chosen, but cannot be used; anything else was a cancel.
+        const bool too_long = !chosen && CommDlgExtendedError() == FNERR_BUFFERTOOSMALL;
         path[0] = 0;
-        return 0;
+        return too_long ? -1 : 0;
     }
     if (filter_index) *filter_index = record.nFilterIndex;
     return 1;
@@ -73,7 +75,7 @@ int os_open_dialog(char* path, int32_t capacity) { return os_dialog_show(0, path
 
 int os_save_dialog(char* path, int32_t capacity, int* file_type) {
     DWORD filter_index = 1;
-    if (!os_dialog_show(1, path, capacity, &filter_index)) return 0;
-    if (file_type) *file_type = os_save_type_of_filter(filter_index);
-    return 1;
+    const int chosen = os_dialog_show(1, path, capacity, &filter_index);
+    if (chosen == 1 && file_type) *file_type = os_save_type_of_filter(filter_index);
+    return chosen;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include "platform_win32.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 constexpr int32_t OS_DIALOG_CHARS = 256; // the program directory and file title buffers, as the path's

@@ -20,6 +20,7 @@ static uint32_t* win_pixels;        // the frame bitmap's pixels, top-down rows 
 static int32_t win_dib_width;       // the frame bitmap's width in pixels
 static int32_t win_dib_height;      // the frame bitmap's height in pixels
 static g_display_info* win_display; // display record given to os_init_window
+static int32_t win_close_asked;     // 1 from a WM_CLOSE until os_poll_event has passed the request on
 
 static const char WIN_CLASS[] = "zindraClass";
 static const char WIN_TITLE[] = "QuavloII";
@@ -46,10 +47,18 @@ void os_sleep_1ms() { Sleep(1); }
 int os_poll_event() {
     MSG message;
     memset(&message, 0, sizeof message);
-    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return 0;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-    return message.message == WM_QUIT;
+    int end = 0;
+    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+        end = message.message == WM_QUIT;
+    }
+    // Closing the window (its close box, Alt+F4) asks the application, which may first ask about unsaved work.
+    if (win_close_asked) {
+        win_close_asked = 0;
+        end = 1;
+    }
+    return end;
 }
 
 void os_wait_event(int32_t timeout_ms) {
@@ -193,7 +202,7 @@ static void win_paint(HWND window) {
 LRESULT CALLBACK os_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CLOSE:
-        DestroyWindow(window);
+        win_close_asked = 1;
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
