@@ -56,18 +56,27 @@ class WineSession(app_session.Session):
         return ids[-1].decode() if ids else None
 
     def dialog(self, title, path):
-        """Waits for Wine's common file dialog titled title, types path as the file name and confirms."""
-        did = wait_for(lambda: self.window_titled(title), 30, 'no "%s" dialog appeared' % title)
-        time.sleep(1.0)  # the dialog fills its list after mapping
-        self.xdo("windowfocus", "--sync", did)
-        # Alt+N ("File name:") puts the focus into the file name box, wherever the dialog left it last time; what
-        # the box holds is selected and typed over.
-        self.xdo("key", "alt+n")
-        self.xdo("key", "ctrl+a")
-        self.xdo("type", "--delay", 20, windows_path(path))
-        time.sleep(0.3)
-        self.xdo("key", "Return")
-        wait_for(lambda: not self.window_titled(title), 20, 'the "%s" dialog did not close' % title)
+        """Waits for Wine's common file dialog titled title, types path as the file name and confirms. A name that
+        lost keys on a busy machine gets the dialog's own error box: that is dismissed and the name typed again."""
+        for attempt in range(3):
+            did = wait_for(lambda: self.window_titled(title), 30, 'no "%s" dialog appeared' % title)
+            time.sleep(1.0)  # the dialog fills its list after mapping
+            self.xdo("windowfocus", "--sync", did)
+            # Alt+N ("File name:") puts the focus into the file name box; what it holds is typed over.
+            self.xdo("key", "alt+n")
+            self.xdo("key", "ctrl+a")
+            self.xdo("type", "--delay", 20, windows_path(path))
+            time.sleep(0.3)
+            self.xdo("key", "Return")
+            try:
+                wait_for(lambda: not self.window_titled(title), 10, 'the "%s" dialog did not close' % title)
+                break
+            except Failure:
+                if attempt == 2:
+                    raise
+                log('the "%s" dialog is still open: typing the name again' % title)
+                self.xdo("key", "Return")
+                time.sleep(1.0)
         time.sleep(0.3)
 
 
