@@ -8,8 +8,10 @@
 #include "os_tools.h"
 #include "sound.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 snd_voice snd_voices[2][SND_VOICES]; // one bank per player slot; voice i plays channel i
 int32_t snd_slot;                    // bank addressed by snd_play_note, snd_note_on and snd_set_effect
@@ -185,70 +187,163 @@ struct snd_mix_voice {
 
 constexpr int32_t SND_MIX_CHUNK = 64; // samples each voice runs ahead before the accumulator sums them
 
-// Runs one voice for up to n output samples: for each, its two oscillators' signed contributions (0 where an
-// oscillator is silent) go to t0 and t1, and the voice's state moves on exactly as the mixer's per-sample steps
-// say. Returns how many samples it sounded; a voice whose countdown ends stops there. *two is set when the second
-// oscillator contributed. Voices never affect one another, so running each ahead on its own gives the same state
-// as visiting them all at every sample.
-static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, int32_t n, bool* two) {
-    snd_voice& v = *mv.v;
-    // The voice's changing fields are worked on in locals, so they stay in registers for the whole run.
-    float volume = v.volume, target_volume = v.target_volume;
-    float phase0 = v.phase[0], phase1 = v.phase[1];
-    float step0 = v.step[0], step1 = v.step[1];
-    float target0 = v.target_step[0], target1 = v.target_step[1];
-    float base0 = v.base_step[0], base1 = v.base_step[1];
-    int32_t counter = v.counter, arp_index = v.arp_index, countdown = v.countdown;
-    uint8_t active = v.active;
+// The changing part of a voice while a chunk is mixed, kept in locals so it stays in registers.
+struct snd_run_state {
+    float volume, target_volume;
+    float phase0, phase1, step0, step1, target0, target1, base0, base1;
+    int32_t counter, arp_index, countdown;
+    bool active, second;
+};
+
+// One output sample of a voice with every per-sample step as the mixer defines it: the gain glides toward its
+// target, the oscillators are read (the second only while the steps differ), the steps glide toward theirs, the
+// read positions move on, the countdown runs (fading the target gain when the voice fades), vibrato and arpeggio
+// set new steps, and the positions wrap into the sample. The stretches below do the same with the steps that
+// have no work left out; this one also serves positions outside the sample.
+static void snd_run_sample(const snd_mix_voice& mv, snd_run_state& st, double* t0, double* t1) {
+    const snd_voice& v = *mv.v;
+    if (st.volume != st.target_volume)
+        st.volume = (float)((double)st.volume + ((double)st.target_volume - (double)st.volume) * (double)0.01f);
+    // Products of two single-precision values are exact in double precision, so the sign may go either way.
+    const double gain = (mv.inverted ? -1.0 : 1.0) * (double)st.volume;
+    *t0 = snd_read(mv.data, mv.length, mv.flength, st.phase0) * gain;
+    // The second oscillator sounds with the opposite sign of the first, and only while their steps differ.
+    if (st.step1 != st.step0) {
+        *t1 = -(snd_read(mv.data, mv.length, mv.flength, st.phase1) * gain);
+        st.second = true;
+    } else {
+        *t1 = 0.0;
+    }
+    if (st.target0 != st.step0) {
+        st.step0 = (float)((double)st.step0 + ((double)st.target0 - (double)st.step0) * (double)0.001f);
+        st.base0 = st.step0;
+    }
+    if (st.target1 != st.step1) {
+        st.step1 = (float)((double)st.step1 + ((double)st.target1 - (double)st.step1) * (double)0.001f);
+        st.base1 = st.step1;
+    }
+    // A float sum rounds the exact sum once, just as the double sum rounded to float does.
+    st.phase0 = st.phase0 + st.step0;
+    st.phase1 = st.phase1 + st.step1;
+    if (st.countdown > 0) {
+        st.countdown--;
+        if (st.countdown == 0)
+            st.active = false;
+        else if (v.fading && st.target_volume > 0)
+            st.target_volume =
+                (float)((double)st.target_volume - (double)st.target_volume / (double)st.countdown);
+    }
+    if (v.vibrato) {
+        st.counter++;
+        // Both oscillators swing by the same table sine of the shared counter.
+        const double m = os_sin((float)st.counter * v.vib_rate);
+        st.step0 = st.target0 = (float)(m * (double)v.vib_depth + (double)st.base0);
+        st.step1 = st.target1 = (float)(m * (double)v.vib_depth + (double)st.base1);
+    }
+    if (v.arpeggio) {
+        st.counter++;
+        if (st.counter >= snd_arp_period) {
+            st.arp_index = st.arp_index >= 2 ? 0 : st.arp_index + 1;
+            st.counter = 0;
+            st.step0 = st.target0 = v.arp_step[0][st.arp_index];
+            st.step1 = st.target1 = v.arp_step[1][st.arp_index];
+        }
+    }
+    const float flength = mv.flength;
+    if (st.phase0 >= flength) st.phase0 = st.phase0 - flength;
+    if (st.phase0 < 0) st.phase0 = st.phase0 + flength;
+    if (st.phase1 >= flength) st.phase1 = st.phase1 - flength;
+    if (st.phase1 < 0) st.phase1 = st.phase1 + flength;
+}
+
+// A read position that indexes the sample directly.
+static inline bool snd_inside(float phase, float flength) { return phase >= 0 && phase < flength; }
+
+// Moves a read position on by one step and wraps it into the sample as snd_run_sample does (the wrap depends on
+// nothing else of the sample's steps, so it may follow the sum at once). Returns false when the position is
+// still outside the sample.
+static inline bool snd_advance(float& phase, float step, float flength) {
+    phase = phase + step;
+    if (__builtin_expect(snd_inside(phase, flength), 1)) return true;
+    if (phase >= flength) phase = phase - flength;
+    if (phase < 0) phase = phase + flength;
+    return snd_inside(phase, flength);
+}
+
+// How a voice's countdown runs during a stretch of samples.
+enum snd_count_mode { SND_COUNT_NONE, SND_COUNT_DOWN, SND_COUNT_FADE };
+
+// Runs samples of one voice exactly as snd_run_sample does, with the per-sample steps fixed at compile time: the
+// gain glides (GLIDE_VOLUME), the steps glide (GLIDE_STEP), the countdown runs (COUNT, fading or not), vibrato
+// (VIBRATO), arpeggio (ARPEGGIO). A step left out is one that would change nothing: the caller only leaves out a
+// glide whose value already equals its target or no longer moves (its next value rounds back to itself, so it
+// never moves again until its target changes, which only vibrato and arpeggio do, and they set step and target
+// equal). Both read positions must be inside the sample; the stretch ends after the sample at which one is not,
+// at which a glide stood still, or at which the voice stopped, else after n samples. Returns the samples run.
+template <bool GLIDE_VOLUME, bool GLIDE_STEP, snd_count_mode COUNT, bool VIBRATO, bool ARPEGGIO>
+static int32_t snd_run_stretch(const snd_mix_voice& mv, snd_run_state& st, double* t0, double* t1, int32_t n) {
+    float volume = st.volume, target_volume = st.target_volume;
+    float phase0 = st.phase0, phase1 = st.phase1;
+    float step0 = st.step0, step1 = st.step1;
+    float target0 = st.target0, target1 = st.target1;
+    float base0 = st.base0, base1 = st.base1;
+    int32_t counter = st.counter, arp_index = st.arp_index, countdown = st.countdown;
+    bool active = true, second = st.second;
+    const snd_voice& v = *mv.v;
     const float vib_rate = v.vib_rate;
     const double vib_depth = v.vib_depth;
-    const bool fading = v.fading, vibrato = v.vibrato, arpeggio = v.arpeggio;
     const float* data = mv.data;
-    const int32_t length = mv.length;
     const float flength = mv.flength;
     const double sign = mv.inverted ? -1.0 : 1.0;
     const int32_t arp_period = snd_arp_period;
-    bool second = false;
     int32_t i = 0;
-    for (; i < n && active; i++) {
-        if (volume != target_volume)
-            volume = (float)((double)volume + ((double)target_volume - (double)volume) * (double)0.01f);
-        // Products of two single-precision values are exact in double precision, so the sign may go either way.
+    while (i < n) {
+        bool moved = false;
+        if (GLIDE_VOLUME || COUNT == SND_COUNT_FADE) {
+            if (volume != target_volume) {
+                const float next = (float)((double)volume + ((double)target_volume - (double)volume) * (double)0.01f);
+                moved = next != volume;
+                volume = next;
+            }
+        }
         const double gain = sign * (double)volume;
-        t0[i] = snd_read(data, length, flength, phase0) * gain;
-        // The second oscillator sounds with the opposite sign of the first, and only while their steps differ.
+        // Both positions are inside the sample here, so they index it directly.
+        t0[i] = data[(int32_t)phase0] * gain;
         if (step1 != step0) {
-            t1[i] = -(snd_read(data, length, flength, phase1) * gain);
+            // -(x * gain) and x * -gain are the same number: negation is exact.
+            t1[i] = data[(int32_t)phase1] * -gain;
             second = true;
         } else {
             t1[i] = 0.0;
         }
-        if (target0 != step0) {
-            step0 = (float)((double)step0 + ((double)target0 - (double)step0) * (double)0.001f);
-            base0 = step0;
+        if (GLIDE_STEP) {
+            if (target0 != step0) {
+                const float next = (float)((double)step0 + ((double)target0 - (double)step0) * (double)0.001f);
+                moved = moved || next != step0;
+                step0 = base0 = next;
+            }
+            if (target1 != step1) {
+                const float next = (float)((double)step1 + ((double)target1 - (double)step1) * (double)0.001f);
+                moved = moved || next != step1;
+                step1 = base1 = next;
+            }
         }
-        if (target1 != step1) {
-            step1 = (float)((double)step1 + ((double)target1 - (double)step1) * (double)0.001f);
-            base1 = step1;
-        }
-        // A float sum rounds the exact sum once, just as the double sum rounded to float does.
-        phase0 = phase0 + step0;
-        phase1 = phase1 + step1;
-        if (countdown > 0) {
+        const bool inside0 = snd_advance(phase0, step0, flength);
+        const bool inside1 = snd_advance(phase1, step1, flength);
+        if (COUNT != SND_COUNT_NONE) {
             countdown--;
             if (countdown == 0)
-                active = 0;
-            else if (fading && target_volume > 0)
+                active = false;
+            else if (COUNT == SND_COUNT_FADE && target_volume > 0)
                 target_volume = (float)((double)target_volume - (double)target_volume / (double)countdown);
         }
-        if (vibrato) {
+        if (VIBRATO) {
             counter++;
-            // Both oscillators swing by the same table sine of the shared counter.
             const double m = os_sin((float)counter * vib_rate);
             step0 = target0 = (float)(m * vib_depth + (double)base0);
             step1 = target1 = (float)(m * vib_depth + (double)base1);
         }
-        if (arpeggio) {
+        if (ARPEGGIO) {
             counter++;
             if (counter >= arp_period) {
                 arp_index = arp_index >= 2 ? 0 : arp_index + 1;
@@ -257,27 +352,96 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
                 step1 = target1 = v.arp_step[1][arp_index];
             }
         }
-        if (phase0 >= flength) phase0 = phase0 - flength;
-        if (phase0 < 0) phase0 = phase0 + flength;
-        if (phase1 >= flength) phase1 = phase1 - flength;
-        if (phase1 < 0) phase1 = phase1 + flength;
+        i++;
+        if (__builtin_expect(!(inside0 && inside1), 0)) break;
+        if (COUNT != SND_COUNT_NONE && !active) break;
+        // A fading gain keeps moving with its target; the other glides end their stretch once they stand still.
+        if ((GLIDE_VOLUME && COUNT != SND_COUNT_FADE) || GLIDE_STEP)
+            if (!moved) break;
+    }
+    st.volume = volume;
+    st.target_volume = target_volume;
+    st.phase0 = phase0;
+    st.phase1 = phase1;
+    st.step0 = step0;
+    st.step1 = step1;
+    st.target0 = target0;
+    st.target1 = target1;
+    st.base0 = base0;
+    st.base1 = base1;
+    st.counter = counter;
+    st.arp_index = arp_index;
+    st.countdown = countdown;
+    st.active = active;
+    st.second = second;
+    return i;
+}
+
+using snd_stretch_fn = int32_t (*)(const snd_mix_voice&, snd_run_state&, double*, double*, int32_t);
+
+// Stretch functions by their flags: bit 0 gain glide, bit 1 step glide, bits 2-3 countdown mode, bit 4 vibrato,
+// bit 5 arpeggio (countdown mode 3 does not occur).
+template <int32_t F>
+constexpr snd_stretch_fn snd_stretch_entry =
+    &snd_run_stretch<(F & 1) != 0, (F & 2) != 0, (snd_count_mode)(((F >> 2) & 3) % 3), (F & 16) != 0, (F & 32) != 0>;
+
+template <int32_t... F>
+constexpr std::array<snd_stretch_fn, sizeof...(F)> snd_stretch_table(std::integer_sequence<int32_t, F...>) {
+    return {snd_stretch_entry<F>...};
+}
+static constexpr auto snd_stretches = snd_stretch_table(std::make_integer_sequence<int32_t, 64>{});
+
+// Runs one voice for up to n output samples: for each, its two oscillators' signed contributions (0 where an
+// oscillator is silent) go to t0 and t1, and the voice's state moves on as snd_run_sample says. Returns how many
+// samples it sounded; a voice whose countdown ends stops there. *two is set when the second oscillator
+// contributed. Voices never affect one another, so running each ahead on its own gives the same state as visiting
+// them all at every sample. The samples go in stretches over which the per-sample steps that have work to do stay
+// the same.
+static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, int32_t n, bool* two) {
+    snd_voice& v = *mv.v;
+    snd_run_state st = {v.volume,       v.target_volume,  v.phase[0], v.phase[1], v.step[0],
+                        v.step[1],      v.target_step[0], v.target_step[1],       v.base_step[0],
+                        v.base_step[1], v.counter,        v.arp_index,            v.countdown,
+                        v.active != 0,  false};
+    // A glide found standing still stays still for the rest of this run (see snd_run_stretch).
+    bool volume_still = false, step_still = false;
+    int32_t i = 0;
+    while (i < n && st.active) {
+        if (!snd_inside(st.phase0, mv.flength) || !snd_inside(st.phase1, mv.flength)) {
+            snd_run_sample(mv, st, t0 + i, t1 + i);
+            i++;
+            continue;
+        }
+        const bool count = st.countdown > 0;
+        const bool fade = count && v.fading;
+        const bool glide_volume = st.volume != st.target_volume && !volume_still && !fade;
+        const bool glide_step = (st.target0 != st.step0 || st.target1 != st.step1) && !step_still;
+        const int32_t flags = (glide_volume ? 1 : 0) | (glide_step ? 2 : 0) | (fade ? 8 : count ? 4 : 0) |
+                              (v.vibrato ? 16 : 0) | (v.arpeggio ? 32 : 0);
+        i += snd_stretches[flags](mv, st, t0 + i, t1 + i, n - i);
+        // A stretch with a glide that ends early, with the voice sounding and inside the sample, ended because
+        // its glides stood still.
+        if (i < n && st.active && snd_inside(st.phase0, mv.flength) && snd_inside(st.phase1, mv.flength)) {
+            volume_still = volume_still || glide_volume;
+            step_still = step_still || glide_step;
+        }
     }
     for (int32_t k = i; k < n; k++) t0[k] = t1[k] = 0.0;
-    v.volume = volume;
-    v.target_volume = target_volume;
-    v.phase[0] = phase0;
-    v.phase[1] = phase1;
-    v.step[0] = step0;
-    v.step[1] = step1;
-    v.target_step[0] = target0;
-    v.target_step[1] = target1;
-    v.base_step[0] = base0;
-    v.base_step[1] = base1;
-    v.counter = counter;
-    v.arp_index = arp_index;
-    v.countdown = countdown;
-    v.active = active;
-    *two = second;
+    v.volume = st.volume;
+    v.target_volume = st.target_volume;
+    v.phase[0] = st.phase0;
+    v.phase[1] = st.phase1;
+    v.step[0] = st.step0;
+    v.step[1] = st.step1;
+    v.target_step[0] = st.target0;
+    v.target_step[1] = st.target1;
+    v.base_step[0] = st.base0;
+    v.base_step[1] = st.base1;
+    v.counter = st.counter;
+    v.arp_index = st.arp_index;
+    v.countdown = st.countdown;
+    v.active = st.active ? 1 : 0;
+    *two = st.second;
     return i;
 }
 
