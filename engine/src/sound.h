@@ -96,9 +96,11 @@ extern int32_t (*snd_clock_ms)(); // millisecond clock that seeds the noise samp
 
 extern float os_sin_value[256]; // os_sin_table scaled to -1..1, the values os_sin returns
 
+constexpr double OS_SIN_SCALE = 40.76433121019108; // table entries per radian: 256 / 6.28
+
 // Table sine: 256 entries over 6.28 radians. Inline because the mixer's vibrato calls it for every sample.
 inline float os_sin(float x) {
-    const double scaled = (double)x * 40.76433121019108; // 256 / 6.28
+    const double scaled = (double)x * OS_SIN_SCALE;
     const int32_t index = (scaled > -2147483648.0 && scaled < 2147483648.0 ? (int32_t)scaled : 0) & 255;
     return os_sin_value[index];
 }

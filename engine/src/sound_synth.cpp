@@ -13,6 +13,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 snd_voice snd_voices[2][SND_VOICES]; // one bank per player slot; voice i plays channel i
 int32_t snd_slot;                    // bank addressed by snd_play_note, snd_note_on and snd_set_effect
 float snd_note_freq[SND_NOTES];      // note index (octave * 12 + semitone) -> Hz, to a tenth of a hertz
@@ -260,14 +264,22 @@ static void snd_run_sample(const snd_mix_voice& mv, snd_run_state& st, double* t
 static inline bool snd_inside(float phase, float flength) { return phase >= 0 && phase < flength; }
 
 // Moves a read position on by one step and wraps it into the sample as snd_run_sample does (the wrap depends on
-// nothing else of the sample's steps, so it may follow the sum at once). Returns false when the position is
-// still outside the sample.
-static inline bool snd_advance(float& phase, float step, float flength) {
+// nothing else of the sample's steps, so it may follow the sum at once). A position still outside the sample ends
+// the stretch after this sample: end becomes the next sample's index.
+static inline void snd_advance(float& phase, float step, float flength, int32_t next, int32_t& end) {
     phase = phase + step;
-    if (__builtin_expect(snd_inside(phase, flength), 1)) return true;
+    if (__builtin_expect(snd_inside(phase, flength), 1)) return;
     if (phase >= flength) phase = phase - flength;
     if (phase < 0) phase = phase + flength;
-    return snd_inside(phase, flength);
+    if (!snd_inside(phase, flength)) end = next;
+}
+
+// Whether os_sin's argument for a vibrato counter stays inside the range in which it converts to a table index,
+// for the next `samples` samples (the counter grows by at most two a sample, and the argument grows with it).
+static bool snd_vibrato_in_range(int32_t counter, float vib_rate, int32_t samples) {
+    const int64_t last = (int64_t)counter + 2 * (int64_t)samples;
+    if (counter < 0 || !(vib_rate >= 0) || last > INT32_MAX) return false;
+    return (double)((float)last * vib_rate) * OS_SIN_SCALE < 2147483648.0;
 }
 
 // How a voice's countdown runs during a stretch of samples.
@@ -296,8 +308,9 @@ static int32_t snd_run_stretch(const snd_mix_voice& mv, snd_run_state& st, doubl
     const float flength = mv.flength;
     const double sign = mv.inverted ? -1.0 : 1.0;
     const int32_t arp_period = snd_arp_period;
-    int32_t i = 0;
-    while (i < n) {
+    // Every reason to end the stretch early sets end to the next sample's index.
+    int32_t end = n;
+    for (int32_t i = 0; i < end; i++) {
         bool moved = false;
         if (GLIDE_VOLUME || COUNT == SND_COUNT_FADE) {
             if (volume != target_volume) {
@@ -328,18 +341,21 @@ static int32_t snd_run_stretch(const snd_mix_voice& mv, snd_run_state& st, doubl
                 step1 = base1 = next;
             }
         }
-        const bool inside0 = snd_advance(phase0, step0, flength);
-        const bool inside1 = snd_advance(phase1, step1, flength);
+        snd_advance(phase0, step0, flength, i + 1, end);
+        snd_advance(phase1, step1, flength, i + 1, end);
         if (COUNT != SND_COUNT_NONE) {
             countdown--;
-            if (countdown == 0)
+            if (countdown == 0) {
                 active = false;
-            else if (COUNT == SND_COUNT_FADE && target_volume > 0)
+                end = i + 1;
+            } else if (COUNT == SND_COUNT_FADE && target_volume > 0)
                 target_volume = (float)((double)target_volume - (double)target_volume / (double)countdown);
         }
         if (VIBRATO) {
             counter++;
-            const double m = os_sin((float)counter * vib_rate);
+            // The caller made sure the table index cannot leave os_sin's range in this stretch.
+            const double scaled = (double)((float)counter * vib_rate) * OS_SIN_SCALE;
+            const double m = os_sin_value[(int32_t)scaled & 255];
             step0 = target0 = (float)(m * vib_depth + (double)base0);
             step1 = target1 = (float)(m * vib_depth + (double)base1);
         }
@@ -352,12 +368,9 @@ static int32_t snd_run_stretch(const snd_mix_voice& mv, snd_run_state& st, doubl
                 step1 = target1 = v.arp_step[1][arp_index];
             }
         }
-        i++;
-        if (__builtin_expect(!(inside0 && inside1), 0)) break;
-        if (COUNT != SND_COUNT_NONE && !active) break;
         // A fading gain keeps moving with its target; the other glides end their stretch once they stand still.
         if ((GLIDE_VOLUME && COUNT != SND_COUNT_FADE) || GLIDE_STEP)
-            if (!moved) break;
+            if (!moved) end = i + 1;
     }
     st.volume = volume;
     st.target_volume = target_volume;
@@ -374,7 +387,7 @@ static int32_t snd_run_stretch(const snd_mix_voice& mv, snd_run_state& st, doubl
     st.countdown = countdown;
     st.active = active;
     st.second = second;
-    return i;
+    return end;
 }
 
 using snd_stretch_fn = int32_t (*)(const snd_mix_voice&, snd_run_state&, double*, double*, int32_t);
@@ -407,7 +420,8 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
     bool volume_still = false, step_still = false;
     int32_t i = 0;
     while (i < n && st.active) {
-        if (!snd_inside(st.phase0, mv.flength) || !snd_inside(st.phase1, mv.flength)) {
+        if (!snd_inside(st.phase0, mv.flength) || !snd_inside(st.phase1, mv.flength) ||
+            (v.vibrato && !snd_vibrato_in_range(st.counter, v.vib_rate, n - i))) {
             snd_run_sample(mv, st, t0 + i, t1 + i);
             i++;
             continue;
@@ -443,6 +457,43 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
     v.active = st.active ? 1 : 0;
     *two = st.second;
     return i;
+}
+
+// Converts accumulated values to output samples: clipped to low..high, truncated toward zero, NaN as 0.
+static void snd_clip(const float* acc, int16_t* out, int32_t n, int32_t low, int32_t high) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // Four at a time where the clip limits fit 16 bits, so that packing them cannot saturate.
+    if (high <= INT16_MAX && low >= INT16_MIN) {
+        const __m128 fhigh = _mm_set1_ps((float)high), flow = _mm_set1_ps((float)low);
+        const __m128i ihigh = _mm_set1_epi32(high), ilow = _mm_set1_epi32(low);
+        for (; i + 8 <= n; i += 8) {
+            __m128i v[2];
+            for (int32_t h = 0; h < 2; h++) {
+                const __m128 a = _mm_loadu_ps(acc + i + 4 * h);
+                const __m128i above = _mm_castps_si128(_mm_cmpge_ps(a, fhigh));
+                const __m128i below = _mm_castps_si128(_mm_cmple_ps(a, flow));
+                const __m128i nan = _mm_castps_si128(_mm_cmpunord_ps(a, a));
+                // A NaN is neither above nor below, so the three masks never overlap.
+                __m128i t = _mm_andnot_si128(_mm_or_si128(_mm_or_si128(above, below), nan), _mm_cvttps_epi32(a));
+                t = _mm_or_si128(t, _mm_and_si128(above, ihigh));
+                v[h] = _mm_or_si128(t, _mm_and_si128(below, ilow));
+            }
+            _mm_storeu_si128((__m128i*)(out + i), _mm_packs_epi32(v[0], v[1]));
+        }
+    }
+#endif
+    for (; i < n; i++) {
+        const float a = acc[i];
+        int32_t value = 0;
+        if (a >= (float)high)
+            value = high;
+        else if (a <= (float)low)
+            value = low;
+        else if (a == a) // never converts a NaN
+            value = (int32_t)a;
+        out[i] = (int16_t)value;
+    }
 }
 
 void snd_mix(int16_t* block) {
@@ -488,17 +539,7 @@ void snd_mix(int16_t* block) {
             if (two[j])
                 for (int32_t i = 0; i < n; i++) acc[i] = (float)((double)acc[i] + terms[j][1][i]);
         }
-        for (int32_t i = 0; i < n; i++) {
-            const float a = acc[i];
-            int32_t value = 0;
-            if (a >= (float)high)
-                value = high;
-            else if (a <= (float)low)
-                value = low;
-            else if (a == a) // never converts a NaN
-                value = (int32_t)a;
-            block[start + i] = (int16_t)value;
-        }
+        snd_clip(acc, block + start, n, low, high);
     }
     if (wav_file) wav_append(block);
 }
