@@ -189,7 +189,7 @@ struct snd_mix_voice {
     bool inverted; // an effect byte with high nibble 2 turns the output over
 };
 
-constexpr int32_t SND_MIX_CHUNK = 64; // samples each voice runs ahead before the accumulator sums them
+constexpr int32_t SND_MIX_CHUNK = 256; // samples each voice runs ahead before the accumulator sums them
 
 // The changing part of a voice while a chunk is mixed, kept in locals so it stays in registers.
 struct snd_run_state {
@@ -516,7 +516,7 @@ void snd_mix(int16_t* block) {
             sounding[count++] = {&v, s->data, s->length, (float)s->length, (v.effect >> 4) == 2};
         }
 
-    double terms[2 * SND_VOICES][2][SND_MIX_CHUNK]; // per voice and oscillator, one chunk of terms (20 KB)
+    double terms[2 * SND_VOICES][2][SND_MIX_CHUNK]; // per voice and oscillator, one chunk of terms (80 KB)
     for (int32_t start = 0; start < SND_BLOCK; start += SND_MIX_CHUNK) {
         const int32_t n = SND_BLOCK - start < SND_MIX_CHUNK ? SND_BLOCK - start : SND_MIX_CHUNK;
         bool two[2 * SND_VOICES];
