@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -327,6 +329,87 @@ TEST_F(Synth, AReadPositionBeyondAShorterSampleIsReadInsideIt) {
     voice(0).phase[0] = 3.0e9f; // far beyond: still read inside the data
     voice(0).target_step[0] = voice(0).step[0] = 1e6f;
     mix();
+}
+
+// snd_mix runs voices in stretches that leave out the per-sample steps with nothing to do; every case here puts a
+// change of stretch inside a block (a glide coming to rest, a countdown ending, an arpeggio step, a vibrato counter
+// leaving the sine's range, positions outside the sample) and must give the bits and the voice state of the
+// per-sample reference.
+TEST_F(Synth, StretchesMixExactlyAsTheSampleBySamplePath) {
+    snd_sample* ramp = &song.samples[1];
+    snd_sample* noise = &song.samples[6];
+    struct Case {
+        const char* name;
+        int32_t arp_period;
+        std::function<void()> setup;
+    };
+    const Case cases[] = {
+        {"gain and slide glides come to rest", 551, [this] {
+             snd_play_note(0, 4, 0, sqr(), 0);
+             voice(0).volume = 0.2f;
+             voice(0).target_volume = 0.9f;
+             snd_set_effect(0, 40, 1);
+             snd_play_note(7, 2, 1, sqr(), 0);
+             snd_set_effect(1, 25, 2);
+         }},
+        {"slide under a fast arpeggio, inverted", 3, [this] {
+             snd_play_note(4, 3, 0, sqr(), 0);
+             snd_set_effect(0, 0x47, 0x23);
+             snd_set_effect(0, 60, 0x21);
+             voice(0).volume = 0.0f;
+         }},
+        {"detuned vibrato and a deep one at a low note", 551, [this, ramp] {
+             snd_play_note(9, 4, 0, ramp, 0);
+             snd_set_effect(0, 12, 6);
+             snd_set_effect(0, 0x35, 7);
+             snd_play_note(0, 0, 1, sqr(), 0);
+             snd_set_effect(1, 0x0F, 7); // steps swing below zero
+             voice(1).volume = 0.5f;
+         }},
+        {"vibrato counter leaves the sine's range", 551, [this, ramp] {
+             snd_play_note(2, 5, 0, ramp, 0);
+             snd_set_effect(0, 0x07, 7);
+             voice(0).vib_rate = 1.0f;
+             voice(0).counter = 52680000; // the table index stops converting 1326 samples on
+             snd_set_effect(1, 0, 0);
+         }},
+        {"countdowns and a fade end inside blocks", 551, [this] {
+             snd_play_note(0, 4, 0, sqr(), 0);
+             snd_play_note(5, 4, 1, sqr(), 2); // 2000 samples
+             snd_play_note(9, 3, 2, sqr(), 0);
+             snd_set_effect(2, 2, 4);
+             voice(2).countdown -= 300;
+         }},
+        {"positions outside the sample, both banks", 551, [this, noise] {
+             snd_play_note(0, 4, 0, noise, 0);
+             voice(0).phase[0] = 54321.5f;
+             voice(0).phase[1] = -7.0f;
+             voice(0).sample = &song.samples[0];
+             snd_slot = 1;
+             snd_play_note(3, 9, 0, noise, 0);
+             voice(0, 1).enabled = 1;
+             voice(0, 1).target_step[0] = voice(0, 1).step[0] = 2.5e5f; // larger than the sample
+             snd_slot = 0;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int b = 0; b < 2; b++) snd_reset_voices(b);
+        snd_arp_period = c.arp_period;
+        c.setup();
+        snd_voice start[2][SND_VOICES];
+        std::memcpy(start, snd_voices, sizeof start);
+        std::vector<int16_t> stretched, reference;
+        for (int k = 0; k < 4; k++) stretched.insert(stretched.end(), block, block + (snd_mix(block), SND_BLOCK));
+        snd_voice after[2][SND_VOICES];
+        std::memcpy(after, snd_voices, sizeof after);
+        std::memcpy(snd_voices, start, sizeof start);
+        for (int k = 0; k < 4; k++)
+            reference.insert(reference.end(), block, block + (snd_mix_per_sample(block), SND_BLOCK));
+        EXPECT_EQ(stretched, reference);
+        EXPECT_EQ(std::memcmp(after, snd_voices, sizeof after), 0);
+        EXPECT_NE(std::count(reference.begin(), reference.end(), 0), (long)reference.size());
+    }
 }
 
 } // namespace

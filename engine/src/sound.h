@@ -132,6 +132,9 @@ void snd_play_note(int32_t semitone, int32_t octave, int32_t voice, snd_sample* 
 void snd_note_on(snd_sample* sample, int32_t voice, float freq, int32_t duration);
 void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect);
 void snd_mix(int16_t* block); // with audio_lock held
+// The same mix with every voice taken one sample at a time through all of its per-sample steps: the
+// straightforward form of the arithmetic, kept as the reference snd_mix's stretches are checked against.
+void snd_mix_per_sample(int16_t* block);
 
 // ---- Song player (sound_player.cpp)
 extern std::recursive_mutex audio_lock; // the one lock between the main and the audio thread

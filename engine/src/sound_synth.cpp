@@ -409,8 +409,8 @@ static constexpr auto snd_stretches = snd_stretch_table(std::make_integer_sequen
 // samples it sounded; a voice whose countdown ends stops there. *two is set when the second oscillator
 // contributed. Voices never affect one another, so running each ahead on its own gives the same state as visiting
 // them all at every sample. The samples go in stretches over which the per-sample steps that have work to do stay
-// the same.
-static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, int32_t n, bool* two) {
+// the same; with per_sample set every sample goes through snd_run_sample instead.
+static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, int32_t n, bool* two, bool per_sample) {
     snd_voice& v = *mv.v;
     snd_run_state st = {v.volume,       v.target_volume,  v.phase[0], v.phase[1], v.step[0],
                         v.step[1],      v.target_step[0], v.target_step[1],       v.base_step[0],
@@ -420,7 +420,7 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
     bool volume_still = false, step_still = false;
     int32_t i = 0;
     while (i < n && st.active) {
-        if (!snd_inside(st.phase0, mv.flength) || !snd_inside(st.phase1, mv.flength) ||
+        if (per_sample || !snd_inside(st.phase0, mv.flength) || !snd_inside(st.phase1, mv.flength) ||
             (v.vibrato && !snd_vibrato_in_range(st.counter, v.vib_rate, n - i))) {
             snd_run_sample(mv, st, t0 + i, t1 + i);
             i++;
@@ -496,7 +496,7 @@ static void snd_clip(const float* acc, int16_t* out, int32_t n, int32_t low, int
     }
 }
 
-void snd_mix(int16_t* block) {
+static void snd_mix_with(int16_t* block, bool per_sample) {
     const int32_t low = -(sound_amplitude / 2);
     const int32_t high = sound_amplitude;
     // Voices can only fall silent inside a block, never start: the sounding ones are gathered once, in mixing
@@ -522,7 +522,7 @@ void snd_mix(int16_t* block) {
         bool two[2 * SND_VOICES];
         int32_t sounded = 0;
         for (int32_t j = 0; j < count; j++) {
-            const int32_t m = snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j]);
+            const int32_t m = snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j], per_sample);
             if (m > sounded) sounded = m;
         }
         if (sounded < n) {
@@ -543,3 +543,7 @@ void snd_mix(int16_t* block) {
     }
     if (wav_file) wav_append(block);
 }
+
+void snd_mix(int16_t* block) { snd_mix_with(block, false); }
+
+void snd_mix_per_sample(int16_t* block) { snd_mix_with(block, true); }
