@@ -49,6 +49,21 @@ void BM_MixFourVoices(benchmark::State& state) {
 }
 BENCHMARK(BM_MixFourVoices);
 
+// The same voices through the per-sample reference path: the ratio to BM_MixFourVoices is what running voices in
+// stretches gains.
+void BM_MixFourVoicesPerSample(benchmark::State& state) {
+    Engine e;
+    e.four_voices();
+    int16_t block[SND_BLOCK];
+    for (auto _ : state) {
+        snd_mix_per_sample(block);
+        benchmark::DoNotOptimize(block);
+    }
+    state.counters["realtime_x"] =
+        benchmark::Counter((double)state.iterations() * SND_BLOCK / SND_RATE, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MixFourVoicesPerSample);
+
 void BM_MixBothBanks(benchmark::State& state) {
     Engine e;
     snd_slot = 1;
