@@ -77,29 +77,43 @@ TEST_F(FrameLoop, StartUpTimeIsNotCounted) {
     EXPECT_EQ(os_clock, 0u);
 }
 
-TEST_F(FrameLoop, AStepEvery25MsOfClockAndSleepsBetween) {
+// Between steps the loop waits for the next event or the step's due time, whichever comes first; an event wakes
+// it early, and the steps stay 25 ms of clock apart, a late one delaying the later ones without catching up.
+TEST_F(FrameLoop, WaitsUntilTheStepIsDueAndStepsEvery25MsOfClock) {
     tick_at(0);
     tick_at(0); // first step at clock 0, next due at 25
     ASSERT_EQ(app_updates, 1);
-    for (int ms = 1; ms < 25; ms++) tick_at(ms);
+    tick_at(1);  // woken early, say by an event
+    tick_at(24); // and again
     EXPECT_EQ(app_updates, 1);
-    EXPECT_EQ(hl_sleeps, 24);
+    EXPECT_EQ(hl_waits, (std::vector<int32_t>{24, 1}));
     tick_at(25);
     EXPECT_EQ(app_updates, 2);
+    EXPECT_EQ(hl_waits.size(), 2u);
     for (int ms = 26; ms <= 100; ms++) tick_at(ms);
     EXPECT_EQ(app_updates, 5); // steps at 0, 25, 50, 75, 100
-}
+    EXPECT_EQ(hl_sleeps, 0);   // no 1 ms sleeps any more
 
-TEST_F(FrameLoop, OneStepAfterAStallAndNoCatchUp) {
-    tick_at(0);
-    tick_at(0);
+    // Stalled: one step at 200, none to catch up, and the wait counts from there.
+    hl_waits.clear();
     tick_at(200);
-    EXPECT_EQ(app_updates, 2);
+    tick_at(200);
+    EXPECT_EQ(app_updates, 6);
     EXPECT_EQ(os_next_step, 225u);
     tick_at(224);
-    EXPECT_EQ(app_updates, 2);
-    tick_at(225);
-    EXPECT_EQ(app_updates, 3);
+    EXPECT_EQ(app_updates, 6);
+    EXPECT_EQ(hl_waits, (std::vector<int32_t>{25, 1}));
+}
+
+// Left to itself the loop sleeps through the whole wait: one wait and one step per 25 ms of clock.
+TEST_F(FrameLoop, IdleLoopWakesOncePerStep) {
+    hl_sleep_advances = true;
+    tick_at(0);
+    tick_at(0);
+    for (int i = 0; i < 80; i++) os_tick();
+    EXPECT_EQ(app_updates, 41);
+    EXPECT_EQ(hl_waits.size(), 40u);
+    EXPECT_EQ(std::count(hl_waits.begin(), hl_waits.end(), 25), 40);
 }
 
 TEST_F(FrameLoop, SixteenBitWrapIsCorrectedAndLogged) {

@@ -8,8 +8,18 @@
 #include "os_tools.h"
 
 #include <cstdio>
+#include <cstring>
 
-int32_t status_pattern = -1; // the song's current pattern as of the last interface drawing
+// What the pattern view last showed of the player's state; while a song plays, the view is redrawn only when this
+// changes (or the editor marks it), not at every step.
+struct app_play_view {
+    int32_t row;                              // the played row, -1 while nothing plays
+    snd_pattern* shown[SND_CHANNELS];         // the pattern each channel column shows
+    uint8_t muted[SND_CHANNELS];              // 1 for a muted channel
+};
+
+int32_t status_pattern = -1;    // the song's current pattern as of the last interface drawing
+static app_play_view app_shown; // the player's state as the pattern view last showed it
 
 static constexpr uint32_t APP_BACKGROUND = 0xFF0000FF;
 static constexpr uint32_t APP_BUTTON = 0xFFFF0000;
@@ -122,18 +132,28 @@ static snd_pattern* app_channel_view(int32_t c) {
 void app_draw_pattern_view() {
     app_lock();
     app_editor& ed = app.editor;
+    app_play_view now = {};
+    now.row = -1;
     if (snd_players[0]) {
-        ed.pattern_dirty = 1;
         const int32_t row = snd_players[0]->row;
-        ed.cursor_row = row < 0 ? 0 : row >= SND_ROWS ? SND_ROWS - 1 : row;
-    } else if (!ed.pattern_dirty) {
+        now.row = row < 0 ? 0 : row >= SND_ROWS ? SND_ROWS - 1 : row;
+        ed.cursor_row = now.row;
+    }
+    for (int32_t c = 0; c < SND_CHANNELS; c++) {
+        now.shown[c] = app_channel_view(c);
+        now.muted[c] = snd_slot >= 0 && snd_slot <= 1 && snd_voices[snd_slot][c].enabled == 0;
+    }
+    const bool same = now.row == app_shown.row && memcmp(now.shown, app_shown.shown, sizeof now.shown) == 0 &&
+                      memcmp(now.muted, app_shown.muted, sizeof now.muted) == 0;
+    if (!ed.pattern_dirty && same) {
         app_unlock();
         return;
     }
+    app_shown = now;
 
     app_select_layer(0);
     g_fill_rect(APP_GRID_X, APP_GRID_Y, APP_GRID_W, APP_GRID_H, APP_GRID);
-    for (int32_t c = 0; c < SND_CHANNELS; c++) app_draw_channel(app_channel_view(c), c);
+    for (int32_t c = 0; c < SND_CHANNELS; c++) app_draw_channel(now.shown[c], c);
     ed.pattern_dirty = 0;
     ed.present_flag = 1;
     app_unlock();

@@ -1,5 +1,6 @@
 // The frame loop on the main thread: one tick alternates with at most one window event; a tick starts the
-// application on its first call and afterwards runs one fixed step whenever it is due, sleeping 1 ms otherwise.
+// application on its first call and afterwards runs one fixed step whenever it is due; otherwise it waits until a
+// window event arrives or the step falls due, whichever comes first, so an idle window does not keep waking up.
 #include "graph.h"
 #include "os_platform.h"
 #include "os_tools.h"
@@ -36,7 +37,9 @@ void os_tick() {
     }
     os_clock += (uint32_t)delta;
     if (os_clock < os_next_step) {
-        os_sleep_1ms();
+        // At least 1 ms: a wait of 0 would return at once and spin until the clock moves on.
+        const uint32_t due = os_next_step - os_clock;
+        os_wait_event(due > 1000 ? 1000 : (int32_t)due);
         os_time_prev = os_time_now;
         return;
     }

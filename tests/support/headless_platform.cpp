@@ -12,6 +12,7 @@ int64_t hl_counter;
 int64_t hl_counter_freq = 1000000;
 bool hl_sleep_advances = true;
 int32_t hl_sleeps;
+std::vector<int32_t> hl_waits;
 
 uint32_t hl_window[900 * 520];
 bool hl_window_open;
@@ -77,6 +78,7 @@ void hl_reset() {
     hl_counter_freq = 1000000;
     hl_sleep_advances = true;
     hl_sleeps = 0;
+    hl_waits.clear();
     hl_events.clear();
     memset(hl_window, 0, sizeof hl_window);
     hl_window_open = false;
@@ -108,6 +110,11 @@ int64_t os_counter_freq() { return hl_counter_freq; }
 void os_sleep_1ms() {
     hl_sleeps++;
     if (hl_sleep_advances) hl_advance_ms(1);
+}
+
+void os_wait_event(int32_t timeout_ms) {
+    hl_waits.push_back(timeout_ms);
+    if (hl_sleep_advances && hl_events.empty()) hl_advance_ms(timeout_ms);
 }
 
 int os_poll_event() {

@@ -34,6 +34,8 @@ static int32_t sdl_scale = 1;       // window units per frame pixel, chosen when
 static sdl_view_info sdl_view;      // the frame's place in the window, for presentation and the mouse
 static uint32_t sdl_wide_row[G_WIDTH * OS_MAX_SCALE]; // one enlarged frame row awaiting pixel-format conversion
 static uint8_t sdl_pressed_vk[SDL_NUM_SCANCODES];     // per scancode, the virtual-key code its held press was given
+static SDL_Event sdl_waited_event;                    // the event os_wait_event took, kept for os_poll_event
+static int32_t sdl_has_waited_event;                  // 1 while sdl_waited_event is still to be handled
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
 
@@ -44,9 +46,20 @@ int64_t os_counter_freq() { return (int64_t)SDL_GetPerformanceFrequency(); }
 void os_sleep_1ms() { SDL_Delay(1); }
 
 int os_poll_event() {
+    if (sdl_has_waited_event) {
+        sdl_has_waited_event = 0;
+        return os_handle_event(&sdl_waited_event);
+    }
     SDL_Event event;
     if (!SDL_PollEvent(&event)) return 0;
     return os_handle_event(&event);
+}
+
+// Sleeps in the display connection until an event arrives or the time is up. SDL hands the event over as it
+// wakes, so it is kept, and the next os_poll_event handles it in its turn.
+void os_wait_event(int32_t timeout_ms) {
+    if (sdl_has_waited_event) return;
+    if (SDL_WaitEventTimeout(&sdl_waited_event, timeout_ms < 1 ? 1 : timeout_ms)) sdl_has_waited_event = 1;
 }
 
 // ---- Keyboard
