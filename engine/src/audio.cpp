@@ -64,12 +64,16 @@ int32_t audio_thread(void*) {
     for (;;) {
         const audio_message m = audio_dev_wait_message();
         if (m.kind == AUDIO_MSG_QUIT) break;
-        if (m.kind != AUDIO_MSG_DONE) continue;
+        if (m.kind != AUDIO_MSG_DONE && m.kind != AUDIO_MSG_RETURN && m.kind != AUDIO_MSG_NEED) continue;
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        for (int32_t slot = 0; slot < 2; slot++)
-            if (snd_players[slot]) snd_tick(snd_players[slot], slot);
-        audio_fill(1);
-        audio_blocks++;
+        // One player tick per block mixed, whatever asks for the block: the clock and the samples stay the same.
+        if (m.kind != AUDIO_MSG_RETURN) {
+            for (int32_t slot = 0; slot < 2; slot++)
+                if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+            audio_fill(1);
+            audio_blocks++;
+        }
+        if (m.kind == AUDIO_MSG_NEED) continue;
         // The returned header stays in use while its replacement is filled, so at most five are in use at once
         // and a block of the ring is never rewritten while the device may still read it.
         const bool ours = m.header >= audio_headers && m.header < audio_headers + AUDIO_HEADERS;
@@ -99,7 +103,7 @@ void audio_open() {
     audio_device = audio_dev_open(&format, audio_dev_post_done);
     OS_ASSERT(audio_device != nullptr);
     if (!audio_device) return;
-    audio_fill(AUDIO_PRIME_BLOCKS);
+    audio_fill(audio_dev_prime_blocks());
 }
 
 void audio_close() {

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-constexpr int32_t AUDIO_RING_BLOCKS = 10;                                   // blocks in audio_ring
-constexpr int32_t AUDIO_RING_SAMPLES = AUDIO_RING_BLOCKS * SND_BLOCK;       // 11020
-constexpr int32_t AUDIO_HEADERS = 10;                                       // wave headers
-constexpr int32_t AUDIO_PRIME_BLOCKS = 4;                                   // blocks kept queued on the device
+constexpr int32_t AUDIO_RING_BLOCKS = 10;                             // blocks in audio_ring
+constexpr int32_t AUDIO_RING_SAMPLES = AUDIO_RING_BLOCKS * SND_BLOCK; // 11020
+constexpr int32_t AUDIO_HEADERS = 10;                                 // wave headers
+constexpr int32_t AUDIO_PRIME_BLOCKS = 4; // blocks kept queued on a device fed block for block
 constexpr int32_t AUDIO_BLOCK_BYTES = SND_BLOCK * (int32_t)sizeof(int16_t); // 2204
 
 extern int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; a queued block is never rewritten

@@ -53,17 +53,28 @@ void audio_dev_close(audio_dev* device);
 // ---- The audio thread's message queue, a service of the device layer: the SDL2 and test devices keep a queue of
 // their own (audio_queue.cpp), the Win32 device uses the audio thread's Windows message queue, to which the system
 // posts the finished blocks.
-enum : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2 };
+//
+// Two ways of feeding a device. A device fed block for block gets a replacement for every block it finishes
+// (AUDIO_MSG_DONE) and so keeps the blocks queued at the start, AUDIO_PRIME_BLOCKS, queued all the time (Win32's
+// waveOut, which cannot say when it runs short; the tests' manual device unless told otherwise). A device that asks
+// for blocks itself starts with fewer, hands finished blocks back without asking for a replacement
+// (AUDIO_MSG_RETURN) and asks for each next block only when what it holds will not last beyond its next period
+// (AUDIO_MSG_NEED), so a block mixed now waits behind less than one block of queued sound (SDL2).
+enum : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2, AUDIO_MSG_RETURN = 3, AUDIO_MSG_NEED = 4 };
 struct audio_message {
-    int32_t kind;         // AUDIO_MSG_DONE or AUDIO_MSG_QUIT
-    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE)
+    int32_t kind;         // AUDIO_MSG_DONE, AUDIO_MSG_QUIT, AUDIO_MSG_RETURN or AUDIO_MSG_NEED
+    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE, AUDIO_MSG_RETURN)
 };
+
+// Blocks to queue when the device has opened.
+int32_t audio_dev_prime_blocks();
 
 // The audio thread's first act: from now on the device can post to this thread. audio_dev_open waits for it.
 void audio_dev_bind_thread();
 // Audio thread: waits for the next message and takes it.
 audio_message audio_dev_wait_message();
-// Any thread: tells the audio thread that the device has finished with header.
+// Any thread: tells the audio thread that the device has finished with header (AUDIO_MSG_DONE, or AUDIO_MSG_RETURN
+// for a device that asks for blocks itself).
 void audio_dev_post_done(audio_header* header);
 // Any thread: asks the audio thread to end after the messages already waiting.
 void audio_dev_post_quit();

@@ -19,6 +19,7 @@ struct audio_dev {
 bool manual_audio_fail_open;   // the next open fails
 bool manual_audio_auto_return; // blocks go back as soon as they are queued
 bool manual_audio_record;      // copies of queued blocks are kept
+bool manual_audio_pull;        // the device asks for blocks itself (manual_audio_request_one), as SDL's does
 
 static std::mutex manual_mutex;                // guards everything below
 static std::condition_variable manual_signal;  // a block has been queued
@@ -37,6 +38,7 @@ void manual_audio_reset_state() {
     manual_audio_fail_open = false;
     manual_audio_auto_return = false;
     manual_audio_record = false;
+    manual_audio_pull = false;
     manual_open = false;
     manual_queue.clear();
     manual_total = 0;
@@ -48,6 +50,8 @@ void manual_audio_reset_state() {
 }
 
 const char* audio_dev_name() { return "TEST_AUDIO"; }
+
+int32_t audio_dev_prime_blocks() { return manual_audio_pull ? 1 : AUDIO_PRIME_BLOCKS; }
 
 audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     std::lock_guard<std::mutex> hold(manual_mutex);
@@ -166,6 +170,8 @@ bool manual_audio_return_one() {
     return true;
 }
 
+void manual_audio_request_one() { audio_queue_post(AUDIO_MSG_NEED, nullptr); }
+
 bool manual_audio_wait_total(int64_t total, int32_t timeout_ms) {
     std::unique_lock<std::mutex> hold(manual_mutex);
     return manual_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms),
@@ -176,6 +182,8 @@ bool manual_audio_wait_total(int64_t total, int32_t timeout_ms) {
 
 void audio_dev_bind_thread() {}
 audio_message audio_dev_wait_message() { return audio_queue_wait(); }
-void audio_dev_post_done(audio_header* header) { audio_queue_post(AUDIO_MSG_DONE, header); }
+void audio_dev_post_done(audio_header* header) {
+    audio_queue_post(manual_audio_pull ? AUDIO_MSG_RETURN : AUDIO_MSG_DONE, header);
+}
 void audio_dev_post_quit() { audio_queue_post(AUDIO_MSG_QUIT, nullptr); }
 void audio_dev_clear_messages() { audio_queue_clear(); }

@@ -8,6 +8,8 @@
 extern bool manual_audio_fail_open;   // the next audio_dev_open fails (the "no device" state)
 extern bool manual_audio_auto_return; // hand every block back as soon as it is queued
 extern bool manual_audio_record;      // keep a copy of the samples of every queued block
+extern bool manual_audio_pull;        // ask for blocks as SDL's device does: one primed, finished blocks handed back
+                                      // without a replacement, each further block asked for by the test
 
 // Back to a closed device with no failures, no auto mode, no recording and all counters zero.
 void manual_audio_reset_state();
@@ -28,5 +30,7 @@ std::vector<int16_t> manual_audio_recorded();
 
 // Hands the oldest waiting block back to the audio thread; false when none waits.
 bool manual_audio_return_one();
+// Asks the audio thread for one more block (AUDIO_MSG_NEED), as a device that asks for blocks itself does.
+void manual_audio_request_one();
 // Waits until at least total blocks have been queued since open; false after timeout_ms without it.
 bool manual_audio_wait_total(int64_t total, int32_t timeout_ms = 10000);

@@ -1,6 +1,8 @@
 // SDL2 wave-output device: implements the device layer (audio_device.h) on SDL's default playback device.
 // audio_dev_* run on the main thread or the audio thread; SDL's callback runs on SDL's own audio thread, plays the
-// queued blocks in order and posts block-done for each one it has finished. Owns the queue of waiting blocks.
+// queued blocks in order, hands each finished one back and asks for the next block only when what is queued will
+// not cover its next call: a note typed now is mixed into a block that waits behind less than one period of
+// queued sound, instead of behind four blocks. Owns the queue of waiting blocks.
 #include "audio_device.h"
 #include "audio_queue.h"
 #include "os_tools.h"
@@ -21,6 +23,7 @@ struct audio_dev {
     int32_t head;                        // oldest waiting block; guarded by SDL's device lock
     int32_t count;                       // waiting blocks; guarded by SDL's device lock
     int32_t offset;                      // bytes of the oldest block already played; guarded by SDL's device lock
+    int32_t asked;                       // 1 while a block asked for has not been queued; SDL's device lock
 };
 
 static audio_dev sdl_audio; // the one device; id 0 while closed
@@ -46,9 +49,22 @@ static void sdl_audio_callback(void* userdata, Uint8* stream, int len) {
         }
     }
     if (filled < len) memset(stream + filled, 0, (size_t)(len - filled));
+    // The next call comes one period from now and takes len bytes again. When the queue cannot cover it, one more
+    // block is asked for now: the audio thread then has a whole period (23 ms) to tick and mix it, work of well
+    // under a millisecond, and one block (50 ms) always covers a call. Asking no earlier keeps what waits in front
+    // of a new block below one period.
+    int32_t queued = -dev->offset;
+    for (int32_t i = 0; i < dev->count; i++) queued += dev->queue[(dev->head + i) % SDL_QUEUE_SIZE]->length;
+    if (queued < len && !dev->asked) {
+        dev->asked = 1;
+        audio_queue_post(AUDIO_MSG_NEED, nullptr);
+    }
 }
 
 const char* audio_dev_name() { return "SDL2_AUDIO"; }
+
+// One block to start with; the callback asks for every later one when it is about to need it.
+int32_t audio_dev_prime_blocks() { return 1; }
 
 audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     OS_ASSERT(format != nullptr && done != nullptr && format->bits == 16);
@@ -58,13 +74,14 @@ audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
         return nullptr;
     }
     sdl_audio.done = done;
-    sdl_audio.head = sdl_audio.count = sdl_audio.offset = 0;
+    sdl_audio.head = sdl_audio.count = sdl_audio.offset = sdl_audio.asked = 0;
     SDL_AudioSpec want;
     SDL_zero(want);
     want.freq = (int)format->rate;
     want.format = AUDIO_S16SYS;
     want.channels = (Uint8)format->channels;
-    // 512 frames (23 ms) per callback: short against the 200 ms kept queued, long enough not to wake SDL often.
+    // 512 frames (23 ms) per callback: the time the audio thread has to deliver an asked-for block, and the most
+    // queued sound a new block waits behind; long enough not to wake SDL often.
     want.samples = 512;
     want.callback = sdl_audio_callback;
     want.userdata = &sdl_audio;
@@ -91,6 +108,7 @@ void audio_dev_queue(audio_dev* device, audio_header* header) {
         device->queue[(device->head + device->count) % SDL_QUEUE_SIZE] = header;
         device->count++;
     }
+    device->asked = 0;
     SDL_UnlockAudioDevice(device->id);
 }
 
@@ -105,7 +123,7 @@ int32_t audio_dev_reset(audio_dev* device) {
         device->count--;
         device->done(h);
     }
-    device->head = device->offset = 0;
+    device->head = device->offset = device->asked = 0;
     SDL_UnlockAudioDevice(device->id);
     return 1;
 }
@@ -115,7 +133,7 @@ void audio_dev_close(audio_dev* device) {
     if (device != &sdl_audio || device->id == 0) return;
     SDL_CloseAudioDevice(device->id);
     device->id = 0;
-    device->count = device->head = device->offset = 0;
+    device->count = device->head = device->offset = device->asked = 0;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
@@ -123,6 +141,6 @@ void audio_dev_close(audio_dev* device) {
 
 void audio_dev_bind_thread() {}
 audio_message audio_dev_wait_message() { return audio_queue_wait(); }
-void audio_dev_post_done(audio_header* header) { audio_queue_post(AUDIO_MSG_DONE, header); }
+void audio_dev_post_done(audio_header* header) { audio_queue_post(AUDIO_MSG_RETURN, header); }
 void audio_dev_post_quit() { audio_queue_post(AUDIO_MSG_QUIT, nullptr); }
 void audio_dev_clear_messages() { audio_queue_clear(); }

@@ -30,6 +30,9 @@ static std::atomic<DWORD> win_audio_thread;
 
 const char* audio_dev_name() { return "WIN32_AUDIO"; }
 
+// waveOut only says when a block has finished, so it is fed block for block with the whole lead queued.
+int32_t audio_dev_prime_blocks() { return AUDIO_PRIME_BLOCKS; }
+
 // Waits until the audio thread has its message queue; 0 when no audio thread runs.
 static DWORD win_audio_thread_id() {
     for (DWORD waited = 0; win_audio_thread.load() == 0 && audio_thread_running() && waited < WIN_BIND_WAIT_MS;

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Measures the tracker and prints one table: render real-time factor on the benchmark song (short and long), the
+# cost of mixing one block and of a step (idle, typing, playing), and the real program under Xvfb (first picture,
+# CPU idle and playing the song for 20 s each, resident memory). With --baseline REV, that commit is built in a
+# temporary git worktree (removed afterwards) and measured in the same run, and every figure is shown beside it
+# with the ratio.
+#
+#   scripts/bench.sh [--baseline REV] [--seconds N] [--quick] [--song FILE]
+#
+# --seconds: length of each CPU measurement of the real program (default 20); --quick: one render of each
+# length and short benchmark runs. The song defaults to ../shared/bench/bench_song.qvl beside the repository
+# (QUAVLO_BENCH_SONG overrides it). The current tree is measured from its plain build (build/), which is brought
+# up to date first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${QUAVLO_JOBS:-2}
+baseline=""
+seconds=20
+quick=()
+song=${QUAVLO_BENCH_SONG:-$root/../shared/bench/bench_song.qvl}
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --baseline) baseline=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --quick) quick=(--quick); shift ;;
+    --song) song=$2; shift 2 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[ -f "$song" ] || { echo "bench.sh: no benchmark song at $song" >&2; exit 1; }
+for tool in Xvfb xdotool xwd; do
+  command -v "$tool" >/dev/null || { echo "bench.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+done
+
+targets=(quavlo quavlo-cli bench_synth bench_app)
+build_tree() { # source dir, build dir
+  echo "building $1 in $2" >&2
+  cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$2" -j"$jobs" --target "${targets[@]}" >/dev/null
+}
+
+builds=()
+if [ -n "$baseline" ]; then
+  tmp=$(mktemp -d "${TMPDIR:-/tmp}/quavlo-bench-XXXXXX")
+  cleanup() {
+    git -C "$root" worktree remove --force "$tmp/src" >/dev/null 2>&1 || true
+    rm -rf "$tmp"
+  }
+  trap cleanup EXIT
+  git -C "$root" worktree add --detach "$tmp/src" "$baseline" >/dev/null 2>&1
+  build_tree "$tmp/src" "$tmp/build"
+  builds+=("base-$(git -C "$root" rev-parse --short "$baseline")=$tmp/build")
+fi
+build_tree "$root" "$root/build"
+builds+=("this-$(git -C "$root" rev-parse --short HEAD)$(git -C "$root" diff --quiet HEAD || echo +)=$root/build")
+
+python3 "$root/scripts/bench_measure.py" --song "$song" --seconds "$seconds" "${quick[@]}" "${builds[@]}"
