@@ -130,7 +130,9 @@ void os_compose() {
             if (!g_layer_on[i] || !g_layers[i].pixels) continue;
             const uint32_t* src = g_layers[i].pixels;
             if (first) {
-                memcpy(g_composite, src, (size_t)G_WIDTH * G_HEIGHT * 4);
+                // Outside the changed area the composite still holds the last composed frame.
+                for (int32_t y = y0; y < y1; y++)
+                    memcpy(g_composite + y * G_WIDTH + x0, src + y * G_WIDTH + x0, (size_t)(x1 - x0) * 4);
                 first = false;
                 continue;
             }

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-extern int64_t hl_counter;      // the performance counter's value
-extern int64_t hl_counter_freq; // counts per second; 0 simulates a machine without a counter
-extern bool hl_sleep_advances;  // os_sleep_1ms moves the clock on by 1 ms; os_wait_event by its timeout when no
-                                // event is pending
-extern int32_t hl_sleeps;       // os_sleep_1ms calls so far
+extern int64_t hl_counter;            // the performance counter's value
+extern int64_t hl_counter_freq;       // counts per second; 0 simulates a machine without a counter
+extern bool hl_sleep_advances;        // os_sleep_1ms moves the clock on by 1 ms; os_wait_event by its timeout when no
+                                      // event is pending
+extern int32_t hl_sleeps;             // os_sleep_1ms calls so far
 extern std::vector<int32_t> hl_waits; // the timeout of every os_wait_event call so far
 
 extern uint32_t hl_window[900 * 520]; // the window's client area as presented

@@ -112,9 +112,10 @@ void os_sleep_1ms() {
     if (hl_sleep_advances) hl_advance_ms(1);
 }
 
+// A pending event ends the wait at once; the scripted events stand for input arriving 1 ms apart.
 void os_wait_event(int32_t timeout_ms) {
     hl_waits.push_back(timeout_ms);
-    if (hl_sleep_advances && hl_events.empty()) hl_advance_ms(timeout_ms);
+    if (hl_sleep_advances) hl_advance_ms(hl_events.empty() ? timeout_ms : 1);
 }
 
 int os_poll_event() {

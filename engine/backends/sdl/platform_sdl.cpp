@@ -36,6 +36,7 @@ static uint32_t sdl_wide_row[G_WIDTH * OS_MAX_SCALE]; // one enlarged frame row 
 static uint8_t sdl_pressed_vk[SDL_NUM_SCANCODES];     // per scancode, the virtual-key code its held press was given
 static SDL_Event sdl_waited_event;                    // the event os_wait_event took, kept for os_poll_event
 static int32_t sdl_has_waited_event;                  // 1 while sdl_waited_event is still to be handled
+static int32_t sdl_wait_found_none;                   // 1 when the last wait ended with no event pending
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
 
@@ -46,6 +47,11 @@ int64_t os_counter_freq() { return (int64_t)SDL_GetPerformanceFrequency(); }
 void os_sleep_1ms() { SDL_Delay(1); }
 
 int os_poll_event() {
+    // Right after a wait that found nothing, another look would only ask the display server again.
+    if (sdl_wait_found_none) {
+        sdl_wait_found_none = 0;
+        return 0;
+    }
     if (sdl_has_waited_event) {
         sdl_has_waited_event = 0;
         return os_handle_event(&sdl_waited_event);
@@ -59,7 +65,8 @@ int os_poll_event() {
 // wakes, so it is kept, and the next os_poll_event handles it in its turn.
 void os_wait_event(int32_t timeout_ms) {
     if (sdl_has_waited_event) return;
-    if (SDL_WaitEventTimeout(&sdl_waited_event, timeout_ms < 1 ? 1 : timeout_ms)) sdl_has_waited_event = 1;
+    sdl_has_waited_event = SDL_WaitEventTimeout(&sdl_waited_event, timeout_ms < 1 ? 1 : timeout_ms) ? 1 : 0;
+    sdl_wait_found_none = !sdl_has_waited_event;
 }
 
 // ---- Keyboard
@@ -355,8 +362,7 @@ static SDL_Surface* sdl_acquire_surface(int* fresh) {
     return surface;
 }
 
-// Puts the whole composed frame into a new surface and has the next flip recompose every layer: the composite
-// holds only the bottom layer outside the last frame rectangle.
+// Puts the whole composed frame into a new surface and has the next flip recompose every layer.
 static void sdl_repaint_fresh(SDL_Surface* surface) {
     SDL_FillRect(surface, nullptr, 0);
     if (g_composite) os_copy_frame_scaled(surface, g_composite, g_rect{0, 0, G_WIDTH, G_HEIGHT}, sdl_scale);
