@@ -141,8 +141,12 @@ void os_compose() {
                 const uint32_t* s = src + y * G_WIDTH;
                 // Interface layers are almost always fully transparent or opaque: such a row is a plain select,
                 // which the compiler vectorises; rows with a partly transparent pixel take the blend.
-                uint32_t partial = 0;
-                for (int32_t x = x0; x < x1; x++) partial |= (uint32_t)((s[x] >> 24) - 1u < 239u);
+                uint32_t partial = 0, shown = 0;
+                for (int32_t x = x0; x < x1; x++) {
+                    partial |= (uint32_t)((s[x] >> 24) - 1u < 239u);
+                    shown |= s[x] >> 24;
+                }
+                if (!shown) continue; // a fully transparent row leaves the composite as it is
                 if (partial) {
                     for (int32_t x = x0; x < x1; x++) d[x] = blend(d[x], s[x]);
                 } else {

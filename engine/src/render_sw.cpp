@@ -214,19 +214,16 @@ void g_draw_image(const g_image* image, int32_t x, int32_t y, int32_t source_x, 
     g_mark_dirty((int32_t)dx, (int32_t)dy, (int32_t)(dx + w), (int32_t)(dy + h));
 
     if (image->color_key) {
-        // Opaque runs of each row are copied whole; transparent pixels and columns off the layer are skipped.
+        // Columns off the layer are skipped; within them a transparent pixel keeps what is there. A plain select
+        // the compiler vectorises: glyph rows are runs of a few pixels, for which a copy per run costs more.
+        const int64_t j0 = dx < 0 ? -dx : 0;
+        const int64_t j1 = dx + w > tw ? tw - dx : w;
         for (int64_t i = 0; i < h; i++) {
             const int64_t ty = dy + i;
             if (ty < 0 || ty >= th) continue;
             const uint32_t* src = image->pixels + i * image->width + sx;
-            uint32_t* dst = g_target->pixels + ty * tw;
-            int64_t j = 0;
-            while (j < w) {
-                while (j < w && ((src[j] >> 24) == 0 || dx + j < 0 || dx + j >= tw)) j++;
-                const int64_t start = j;
-                while (j < w && (src[j] >> 24) != 0 && dx + j >= 0 && dx + j < tw) j++;
-                if (j > start) memcpy(dst + dx + start, src + start, (size_t)(j - start) * 4);
-            }
+            uint32_t* dst = g_target->pixels + ty * tw + dx;
+            for (int64_t j = j0; j < j1; j++) dst[j] = (src[j] >> 24) != 0 ? src[j] : dst[j];
         }
         return;
     }
