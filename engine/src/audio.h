@@ -1,6 +1,7 @@
 // Audio output: the ring of sample blocks queued on the wave-output device, the audio thread that ticks the song
-// player and refills the ring for every block the device hands back, and the start and stop of the whole sound
-// system. audio_lock, audio_blocks and snd_players are declared in sound.h.
+// player and mixes a block for every block the device hands back (or, for a device that asks for blocks itself,
+// for every block it asks for), and the start and stop of the whole sound system. audio_lock, audio_blocks and
+// snd_players are declared in sound.h.
 #pragma once
 #include "audio_device.h"
 #include "sound.h"
@@ -29,7 +30,8 @@ void audio_open();
 void audio_close();
 // Mixes and queues up to count blocks into the free headers. Takes audio_lock itself.
 void audio_fill(int32_t count);
-// The audio thread's procedure: waits for block-done and quit messages; returns 0 after quit.
+// The audio thread's procedure: waits for the device's messages (a block done, returned or needed) and quit;
+// returns 0 after quit.
 int32_t audio_thread(void* parameter);
 // True while the audio thread runs (from its start until its last act).
 bool audio_thread_running();
