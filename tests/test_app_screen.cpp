@@ -297,6 +297,29 @@ TEST_F(ScreenTest, PlayedRowIsYellowAndTheCursorHidden) {
     EXPECT_EQ(field_colour(0, 1, 287), CURSOR_VIEW) << "the cursor is back once stopped";
 }
 
+// While a song plays, a step redraws and presents the pattern view only when the played row or a mute changed.
+TEST_F(ScreenTest, PlayingPresentsOnlyWhenThePlayedRowOrAMuteChanges) {
+    tap(VK_RETURN);
+    play_blocks(3 + 2 * 2);
+    step();
+    const int32_t row = app.editor.cursor_row;
+    int32_t before = hl_presents;
+    step(4);
+    EXPECT_EQ(hl_presents, before) << "the played row stood still";
+    play_blocks(2);
+    step(3);
+    EXPECT_EQ(app.editor.cursor_row, row + 1);
+    EXPECT_EQ(hl_presents, before + 1);
+    EXPECT_GE(hl_present_y0, 100); // the grid alone, not the whole frame
+    EXPECT_LT(hl_present_y1, G_HEIGHT);
+    before = hl_presents;
+    tap(fkey(5));
+    step(2);
+    EXPECT_EQ(hl_presents, before + 1);
+    EXPECT_EQ(field_colour(0, 1, row_y(row + 1)), MUTED);
+    tap(VK_RETURN);
+}
+
 TEST_F(ScreenTest, AfterAStopTheGridShowsThePatternTheStatusLineNames) {
     ctrl(fkey(3));
     ctrl(VK_UP); // the order list plays pattern 1
