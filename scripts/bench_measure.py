@@ -7,7 +7,8 @@ For every build: the offline render's real-time factor on the song (a short and 
 audio seconds per CPU second of the process, best of several runs), the cost of mixing one block and of a tracker
 step idle, typing and playing (the Google Benchmark programs bench_synth and bench_app), and the real program under
 Xvfb with SDL's disk audio driver writing to /dev/null: launch to first picture, CPU share of a core while idle and
-while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), and resident memory.
+while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, and
+the delay from a note key's press to the note's first sample in the disk driver's file.
 The measurements of the builds alternate, so that a change of the machine's load hits all of them alike. With more
 than one build, the last columns give each build's figure as a ratio to the first one's.
 """
@@ -16,6 +17,7 @@ import json
 import os
 import pty
 import resource
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -80,9 +82,10 @@ def resident_mib(pid):
 class Tracker:
     """The real program on a display, its log read through a terminal so that each line arrives as written."""
 
-    def __init__(self, build, display, song=None):
+    def __init__(self, build, display, song=None, sound_file="/dev/null"):
+        self.sound_file = sound_file
         self.env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="disk",
-                        SDL_DISKAUDIOFILE="/dev/null", XAUTHORITY="/dev/null")
+                        SDL_DISKAUDIOFILE=sound_file, XAUTHORITY="/dev/null")
         master, slave = pty.openpty()
         self.first_frame = None
         self.started = time.time()
@@ -133,6 +136,39 @@ class Tracker:
                 return
         raise run_e2e.Failure("the song did not start playing")
 
+    def note_delay(self, wid, presses):
+        """Milliseconds from a note key's press to the note's first sample in the disk driver's file, which SDL
+        writes at the playing rate, one device period at a time: the bytes written after the press, up to the first
+        sample that is not 0, at 44100 bytes a second. Mean and worst of several presses, well apart."""
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=self.env, check=False)
+        time.sleep(0.5)
+        delays = []
+        for _ in range(presses):
+            # SDL writes through a buffered file, which reaches the disk 4096 bytes at a time: the position at the
+            # press is the size at the last flush plus what the playing rate has added since.
+            size, flushed = os.path.getsize(self.sound_file), time.time()
+            watch = flushed
+            while time.time() - watch < 0.15:
+                now = os.path.getsize(self.sound_file)
+                if now != size:
+                    size, flushed = now, time.time()
+                time.sleep(0.0005)
+            start = size + int((time.time() - flushed) * 44100)
+            subprocess.run(["xdotool", "keydown", "q"], env=self.env, check=True)
+            time.sleep(0.1)
+            subprocess.run(["xdotool", "keyup", "q"], env=self.env, check=True)
+            time.sleep(0.9)
+            with open(self.sound_file, "rb") as f:
+                f.seek(start - start % 2)
+                data = f.read()
+            samples = [int.from_bytes(data[i:i + 2], "little", signed=True) for i in range(0, len(data) - 1, 2)]
+            first = next((i for i, v in enumerate(samples) if v != 0), None)
+            if first is None:
+                raise run_e2e.Failure("a typed note was not heard")
+            delays.append(first * 1000.0 / 22050.0)
+            time.sleep(0.5)  # the note dies away
+        return sum(delays) / len(delays), max(delays)
+
     def stop(self):
         self.proc.kill()
         self.proc.wait()
@@ -141,13 +177,15 @@ class Tracker:
 
 def tracker_figures(build, song, seconds):
     proc, display = run_e2e.start_xvfb()
+    tmp = tempfile.mkdtemp(prefix="quavlo-bench-")
     try:
-        idle = Tracker(build, display)
-        idle.wait_ready()
+        idle = Tracker(build, display, sound_file=os.path.join(tmp, "sound.raw"))
+        wid = idle.wait_ready()
         time.sleep(1.0)  # start-up settles
         cpu_idle = idle.cpu_share(seconds)
         rss = resident_mib(idle.proc.pid)
         first = idle.first_frame
+        delay_mean, delay_worst = idle.note_delay(wid, 8)
         idle.stop()
         playing = Tracker(build, display, song)
         wid = playing.wait_ready()
@@ -157,7 +195,9 @@ def tracker_figures(build, song, seconds):
     finally:
         proc.kill()
         proc.wait()
-    return {"first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
+        shutil.rmtree(tmp, ignore_errors=True)
+    return {"typed note heard, mean (ms)": delay_mean, "typed note heard, worst (ms)": delay_worst,
+            "first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
             "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss}
 
 
@@ -168,6 +208,8 @@ ROWS = [  # name, higher is better
     ("step idle (us)", False),
     ("step typing (us)", False),
     ("step playing (us)", False),
+    ("typed note heard, mean (ms)", False),
+    ("typed note heard, worst (ms)", False),
     ("first frame (ms)", False),
     ("CPU idle (% of a core)", False),
     ("CPU playing (% of a core)", False),

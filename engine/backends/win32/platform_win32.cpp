@@ -61,8 +61,10 @@ int os_poll_event() {
     return end;
 }
 
+// MWMO_INPUTAVAILABLE: messages already waiting end the wait too, not only ones that arrive during it (the frame
+// loop takes one message per tick, so a burst would otherwise be taken one per step).
 void os_wait_event(int32_t timeout_ms) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms < 0 ? 0 : (DWORD)timeout_ms, QS_ALLINPUT);
+    MsgWaitForMultipleObjectsEx(0, nullptr, timeout_ms < 0 ? 0 : (DWORD)timeout_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 void os_set_title(const char* title) {
