@@ -54,7 +54,7 @@ def benchmark_ns(build, program, name, min_time):
     with tempfile.NamedTemporaryFile(prefix="quavlo-bench-", suffix=".json") as out:
         subprocess.run([path, "--benchmark_filter=^%s$" % name, "--benchmark_out=" + out.name,
                         "--benchmark_out_format=json", "--benchmark_min_time=%g" % min_time],
-                       stdout=subprocess.DEVNULL, check=True)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         with open(out.name) as f:
             report = json.load(f)
     found = [b for b in report["benchmarks"] if b["name"] == name]
