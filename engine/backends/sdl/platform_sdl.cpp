@@ -36,9 +36,10 @@ static uint32_t sdl_wide_row[G_WIDTH * OS_MAX_SCALE]; // one enlarged frame row 
 static uint8_t sdl_pressed_vk[SDL_NUM_SCANCODES];     // per scancode, the virtual-key code its held press was given
 static SDL_Event sdl_waited_event;                    // the event os_wait_event took, kept for os_poll_event
 static int32_t sdl_has_waited_event;                  // 1 while sdl_waited_event is still to be handled
-static int32_t sdl_wait_found_none;                   // 1 when the last wait ended with no event pending
+static uint32_t sdl_last_read;                        // SDL_GetTicks() when events were last read from the display
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
+constexpr uint32_t SDL_READ_EVERY_MS = 25; // a step: events are read at least this often while no wait reads them
 
 SDL_Window* os_window() { return sdl_window; }
 
@@ -47,17 +48,19 @@ int64_t os_counter_freq() { return (int64_t)SDL_GetPerformanceFrequency(); }
 void os_sleep_1ms() { SDL_Delay(1); }
 
 int os_poll_event() {
-    // Right after a wait that found nothing, another look would only ask the display server again.
-    if (sdl_wait_found_none) {
-        sdl_wait_found_none = 0;
-        return 0;
-    }
     if (sdl_has_waited_event) {
         sdl_has_waited_event = 0;
         return os_handle_event(&sdl_waited_event);
     }
+    // The wait between steps reads the display connection; here it is read only when no wait has for a whole step
+    // (the loop is busy), so an idle loop asks the display server once per step rather than twice or three times.
+    const uint32_t now = SDL_GetTicks();
+    if (now - sdl_last_read >= SDL_READ_EVERY_MS) {
+        SDL_PumpEvents();
+        sdl_last_read = now;
+    }
     SDL_Event event;
-    if (!SDL_PollEvent(&event)) return 0;
+    if (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) != 1) return 0;
     return os_handle_event(&event);
 }
 
@@ -66,7 +69,7 @@ int os_poll_event() {
 void os_wait_event(int32_t timeout_ms) {
     if (sdl_has_waited_event) return;
     sdl_has_waited_event = SDL_WaitEventTimeout(&sdl_waited_event, timeout_ms < 1 ? 1 : timeout_ms) ? 1 : 0;
-    sdl_wait_found_none = !sdl_has_waited_event;
+    sdl_last_read = SDL_GetTicks();
 }
 
 // ---- Keyboard
