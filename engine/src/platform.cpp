@@ -37,7 +37,7 @@ void os_tick() {
     }
     os_clock += (uint32_t)delta;
     if (os_clock < os_next_step) {
-        // At least 1 ms: a wait of 0 would return at once and spin until the clock moves on.
+        // The time left until the step is due (at least 1 ms here), capped at a second against a stray value.
         const uint32_t due = os_next_step - os_clock;
         os_wait_event(due > 1000 ? 1000 : (int32_t)due);
         os_time_prev = os_time_now;
