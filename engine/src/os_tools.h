@@ -9,6 +9,8 @@ extern uint8_t os_alloc_serial; // serial stamped into the next block, wraps 255
 
 // Optional copy of every log line, for tests that inspect the log (null: stdout only).
 extern void (*os_log_sink)(const char* line);
+// Set by a program that discards its log (the fuzz targets): only assertion lines are formatted and passed on.
+extern bool os_log_quiet;
 
 // Zeroed block of at least `size` bytes. When the system has no memory, os_out_of_memory decides: the tracker
 // stops there; a library goes on and receives null.

@@ -1,26 +1,32 @@
 #!/usr/bin/env bash
-# Builds the module fuzzer with clang in its own build directory and runs it for a bounded time (60 s, or
-# QUAVLO_FUZZ_SECONDS); fails on any finding. Usage: tests/fuzz/run.sh <repo-root>
+# Builds the module fuzzers with clang in their own build directory and runs each for a bounded time (30 s, or
+# QUAVLO_FUZZ_SECONDS): fuzz_reader (reader, writer round trip and repair) and fuzz_module (playback). Fails on
+# any finding. Usage: tests/fuzz/run.sh <repo-root>
 set -euo pipefail
 root=$(cd "${1:-$(dirname "$0")/../..}" && pwd)
 build="$root/build-fuzz"
-seconds=${QUAVLO_FUZZ_SECONDS:-60}
-work="$root/tests/fuzz/corpus-work" # inputs the fuzzer finds; kept between runs, never committed
+seconds=${QUAVLO_FUZZ_SECONDS:-30}
+work="$root/tests/fuzz/corpus-work" # inputs the fuzzers find; kept between runs, never committed
 
 CC=clang CXX=clang++ cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"${QUAVLO_JOBS:-2}" --target fuzz_module >/dev/null
-mkdir -p "$work"
+cmake --build "$build" -j"${QUAVLO_JOBS:-2}" --target fuzz_reader fuzz_module >/dev/null
 
-log="$build/fuzz.log"
-status=0
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  "$build/fuzz_module" -max_total_time="$seconds" -max_len=8192 -timeout=20 -rss_limit_mb=2048 \
-  -print_final_stats=1 -artifact_prefix="$build/" "$work" "$root/tests/fuzz/corpus" >"$log" 2>&1 || status=$?
-
-execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-if [ "$status" -ne 0 ]; then
-  tail -n 60 "$log" >&2
-  echo "fuzz: FINDING after ${execs:-?} executions (exit $status); the input is saved in $build (crash-*)" >&2
-  exit 1
-fi
-echo "fuzz: ${execs:-?} executions in ${seconds} s, no finding"
+failed=0
+for target in fuzz_reader fuzz_module; do
+  mkdir -p "$work/$target"
+  log="$build/$target.log"
+  status=0
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$build/$target" -max_total_time="$seconds" -max_len=8192 -timeout=20 -rss_limit_mb=2048 \
+    -dict="$root/tests/fuzz/module.dict" -print_final_stats=1 -artifact_prefix="$build/$target-" \
+    "$work/$target" "$root/tests/fuzz/corpus" >"$log" 2>&1 || status=$?
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$log" >&2
+    echo "fuzz: $target FINDING after ${execs:-?} executions (exit $status); the input is saved in $build ($target-crash-*)" >&2
+    failed=1
+  else
+    echo "fuzz: $target ${execs:-?} executions in ${seconds} s, no finding"
+  fi
+done
+exit "$failed"
