@@ -89,6 +89,9 @@ void app_report_start_file();
 void app_show_message(const char* text);
 int app_file_save(); // 1 when the song was written to a file
 void app_file_wav();
+// After a capture ended because "song.wav" could not be written (disk full, I/O error): the WAV button reads "WAV"
+// again and the "Can not save" box is shown, once per failed capture. Called at the start of each update.
+void app_report_wav_failure();
 void app_show_title(); // the window title names the song's file and marks unsaved changes
 
 // Command line (command_line.cpp), read by the entry point before the frame loop starts.

@@ -370,6 +370,7 @@ static void app_follow_current_pattern(int32_t pattern_before, const snd_pattern
 void app_update() {
     app_lock();
     app_report_start_file();
+    app_report_wav_failure();
     app_editor& ed = app.editor;
     snd_pattern* p = app_current_pattern();
     OS_ASSERT(p != nullptr);

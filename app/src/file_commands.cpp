@@ -157,6 +157,15 @@ void app_file_wav() {
     app.editor.status_dirty = 1;
 }
 
+void app_report_wav_failure() {
+    if (!wav_failed) return;
+    wav_failed = 0;
+    // The capture has already ended with a complete file; the button offers a new one, and the song plays on.
+    app.btn_wav.label = "WAV";
+    app.editor.status_dirty = 1;
+    app_show_message("Can not save");
+}
+
 void app_show_title() {
     const uint8_t changed = app_song_changed() ? 1 : 0;
     if (changed == app.title_changed && !app.title_stale) return;

@@ -167,6 +167,7 @@ snd_song snd_unpack_module(const uint8_t* data, int32_t size);
 // ---- Files (sound_files.cpp)
 extern FILE* wav_file;      // open capture, null when none; set and withdrawn under audio_lock
 extern int32_t wav_samples; // samples appended since wav_start
+extern int32_t wav_failed;  // 1 once an append failed and ended the capture; under audio_lock, the application clears it
 
 int32_t save_module(const char* path, const snd_song* song);
 snd_song load_module(const char* path);
@@ -179,4 +180,7 @@ int32_t snd_header_name(const char* path, char* name, int32_t capacity);
 void wav_start();
 int32_t wav_stop();
 int32_t wav_write_header(FILE* file, int32_t data_size);
-void wav_append(const int16_t* block); // mixer's append of one computed block to a running capture
+// Mixer's append of one computed block to a running capture. When the block cannot be written whole (disk full,
+// I/O error), the capture ends there: the header gets the sizes of the samples that reached the file, the file is
+// closed, wav_file becomes null and wav_failed 1. Playback is not touched.
+void wav_append(const int16_t* block);

@@ -12,6 +12,7 @@
 
 FILE* wav_file;      // open capture, null when none; written by the main thread under audio_lock
 int32_t wav_samples; // samples appended since wav_start; audio thread while capturing, main thread otherwise
+int32_t wav_failed;  // 1 once an append failed and ended the capture; under audio_lock
 
 static constexpr int32_t SND_CELL_MAX = 6; // longest cell item: flag byte and five fields
 // The reader never looks further than the header, the longest order list and 255 patterns of the longest cells.
@@ -206,6 +207,8 @@ static int32_t wav_finish(FILE* file, int32_t samples) {
     return fclose(file);
 }
 
+static constexpr const char* WAV_NAME = "song.wav"; // the capture's file, in the current directory
+
 void wav_start() {
     FILE* running;
     {
@@ -217,10 +220,13 @@ void wav_start() {
     // A capture still running is finished properly before "song.wav" is replaced.
     if (running) wav_finish(running, wav_samples);
     wav_samples = 0;
-    FILE* file = fopen("song.wav", "wb+");
+    FILE* file = fopen(WAV_NAME, "wb+");
     if (!file) return;
+    // Unbuffered: each append is one write, so a failed one tells exactly how many bytes reached the file.
+    setvbuf(file, nullptr, _IONBF, 0);
     wav_write_header(file, 0);
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    wav_failed = 0;
     wav_file = file;
 }
 
@@ -242,6 +248,17 @@ void wav_append(const int16_t* block) {
     if (wav_samples > WAV_MAX_DATA / 2 - SND_BLOCK) return; // the header could not count more
     uint8_t bytes[SND_BLOCK * 2];
     for (int32_t i = 0; i < SND_BLOCK; i++) wav_put16(bytes + 2 * i, (uint16_t)block[i]);
-    fwrite(bytes, 1, sizeof bytes, wav_file);
-    wav_samples += SND_BLOCK;
+    const size_t written = fwrite(bytes, 1, sizeof bytes, wav_file);
+    wav_samples += (int32_t)(written / 2);
+    if (written == sizeof bytes) return;
+    // The disk is full or the device failed: the capture ends with what reached the file, and the song plays on.
+    // A half sample left by a short write is cut off, so that the header's sizes describe the whole file.
+    FILE* file = wav_file;
+    wav_file = nullptr;
+    wav_failed = 1;
+    wav_finish(file, wav_samples);
+    if (written % 2 != 0) {
+        std::error_code error;
+        std::filesystem::resize_file(WAV_NAME, (uintmax_t)WAV_HEADER_BYTES + (uintmax_t)wav_samples * 2, error);
+    }
 }
