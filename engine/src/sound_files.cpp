@@ -2,6 +2,7 @@
 // header export and the WAV capture of the playing song. Module and header files are written on the main thread; the
 // capture's append runs inside snd_mix on the audio thread, and wav_file is set and withdrawn under audio_lock. Owns
 // the capture file while a capture runs.
+#include "os_files.h"
 #include "os_tools.h"
 #include "sound.h"
 
@@ -52,15 +53,19 @@ static FILE* snd_open_beside(const char* target, char** temp_path) {
 }
 
 // Closes the temporary file and, when everything was written, moves it over the target; otherwise removes it
-// and leaves the target as it was. Returns 1 when the target now holds the new file.
+// and leaves the target as it was. Returns 1 when the target now holds the new file. The file's bytes reach the
+// disk before the rename, and the rename before the return: a crash or power cut at any point leaves the old
+// file or the new one under the target's name, never one the rename took before its bytes were written.
 static int32_t snd_finish_beside(FILE* file, char** temp_path, const char* target, bool written) {
     if (fflush(file) != 0) written = false;
+    if (written && !os_sync_file(file)) written = false;
     if (fclose(file) != 0) written = false;
     if (written) {
         std::error_code error;
         std::filesystem::rename(*temp_path, target, error);
         if (error) written = false;
     }
+    if (written) os_sync_directory_of(target);
     if (!written) remove(*temp_path);
     os_free(temp_path);
     return written ? 1 : 0;
