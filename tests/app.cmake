@@ -16,6 +16,11 @@ if(TARGET quavlo AND TARGET quavlo_sdl AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
            COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/keep_work.py $<TARGET_FILE:quavlo>
                    $<TARGET_FILE:quavlo-cli>)
   set_tests_properties(e2e_keep_work PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # SIGTERM, SIGINT and SIGHUP during a WAV capture with unsaved changes: exit 0, no question, a finished file.
+  add_test(NAME e2e_signals
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/signals_session.py $<TARGET_FILE:quavlo>
+                   $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(e2e_signals PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
 # The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.

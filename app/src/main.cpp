@@ -1,7 +1,8 @@
-// The tracker's entry point on Linux: reads the command line, then the frame loop runs the whole program on this
-// thread until the window closes.
+// The tracker's entry point on Linux: reads the command line, installs the termination signal handlers, then the
+// frame loop runs the whole program on this thread until the window closes or a termination signal arrives.
 #include "app.h"
 #include "os_platform.h"
+#include "platform_sdl.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
         break;
     }
     if (command.warning[0]) fprintf(stderr, "quavlo: %s\n", command.warning);
+    os_install_signal_handlers();
     os_window_scale = command.scale;
     app_start_file = command.file;
     os_run();

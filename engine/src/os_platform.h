@@ -116,7 +116,11 @@ void app_shutdown();
 int64_t os_counter();      // monotonic counter
 int64_t os_counter_freq(); // counts per second, 0 when no counter exists
 void os_sleep_1ms();
-int os_poll_event(); // takes and handles at most one pending event; returns 1 when it asks the program to end
+// Takes and handles at most one pending event. Returns OS_EVENT_CLOSE when the window is asked to close (the
+// application may ask about unsaved work, and refuse), OS_EVENT_END when the program must end without asking (a
+// termination signal), otherwise OS_EVENT_NONE.
+enum { OS_EVENT_NONE = 0, OS_EVENT_CLOSE = 1, OS_EVENT_END = 2 };
+int os_poll_event();
 
 int32_t os_init_window(g_display_info* display); // window with a 900 x 520 client area; 1 when ready
 void os_create_dib(int32_t width, int32_t height);

@@ -65,8 +65,10 @@ void os_run() {
     os_running = 1;
     while (os_running == 1) {
         os_tick();
-        // Closing the window is a request: the application may first ask about unsaved work, and refuse.
-        if (os_poll_event() && app_confirm_quit()) {
+        // Closing the window is a request: the application may first ask about unsaved work, and refuse. A
+        // termination signal is not: nobody may be there to answer, so the program ends at once.
+        const int request = os_poll_event();
+        if (request == OS_EVENT_END || (request == OS_EVENT_CLOSE && app_confirm_quit())) {
             os_running = 0;
             app_shutdown();
             return;

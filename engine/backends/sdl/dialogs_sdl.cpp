@@ -9,6 +9,7 @@
 #include "platform_sdl.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -183,7 +184,13 @@ int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* le
     int32_t total = 0;
     int overflow = 0;
     char discard[256];
+    int closed = 0; // the dialog program was told to close because of a termination signal
     for (;;) {
+        // A termination signal closes the dialog: its answer would come too late, and the program must end.
+        if (os_signal_received() && !closed) {
+            kill(pid, SIGTERM);
+            closed = 1;
+        }
         if (idle) {
             pollfd ready = {fds[0], POLLIN, 0};
             const int n = poll(&ready, 1, OS_DIALOG_IDLE_MS);

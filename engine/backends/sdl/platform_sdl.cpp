@@ -48,6 +48,13 @@ int64_t os_counter_freq() { return (int64_t)SDL_GetPerformanceFrequency(); }
 void os_sleep_1ms() { SDL_Delay(1); }
 
 int os_poll_event() {
+    // A termination signal wins over any pending event: the program ends without asking.
+    if (const int number = os_signal_received()) {
+        static int reported;
+        if (!reported) os_log("signal %d: shutting down\n", number);
+        reported = 1;
+        return OS_EVENT_END;
+    }
     if (sdl_has_waited_event) {
         sdl_has_waited_event = 0;
         return os_handle_event(&sdl_waited_event);
@@ -67,7 +74,7 @@ int os_poll_event() {
 // Sleeps in the display connection until an event arrives or the time is up. SDL hands the event over as it
 // wakes, so it is kept, and the next os_poll_event handles it in its turn.
 void os_wait_event(int32_t timeout_ms) {
-    if (sdl_has_waited_event) return;
+    if (sdl_has_waited_event || os_signal_received()) return;
     sdl_has_waited_event = SDL_WaitEventTimeout(&sdl_waited_event, timeout_ms < 1 ? 1 : timeout_ms) ? 1 : 0;
     sdl_last_read = SDL_GetTicks();
 }

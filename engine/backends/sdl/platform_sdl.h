@@ -46,3 +46,10 @@ void os_show_last_frame();
 // While a modal box is open: handles the window's own pending events, repainting what was exposed; keys, mouse
 // and the quit request stay queued for the frame loop. Nothing without a window.
 void os_keep_window_painted();
+
+// Termination signals (signals_sdl.cpp). The entry point installs the handlers before SDL starts: SIGTERM, SIGINT
+// and SIGHUP are recorded instead of ending the process or becoming a close request. os_poll_event then reports
+// OS_EVENT_END, and a dialog program being waited for is closed.
+void os_install_signal_handlers();
+// The termination signal received so far, 0 for none.
+int os_signal_received();

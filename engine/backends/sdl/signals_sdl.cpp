@@ -1,0 +1,26 @@
+// Termination signals on the Linux desktop: SIGTERM (logout, kill), SIGINT (Ctrl+C in the terminal) and SIGHUP
+// (the terminal or the session went away) end the program through its normal shut-down. SDL's own handlers are
+// switched off, since they would turn the signal into a close request, and a close request may ask about unsaved
+// work when nobody is there to answer. The handler only records the signal; the frame loop sees it through
+// os_poll_event, and the dialog wait through os_signal_received. Installed on the main thread before SDL starts.
+#include "platform_sdl.h"
+
+#include <SDL.h>
+#include <csignal>
+
+static volatile sig_atomic_t os_signal_number; // the termination signal received, 0 while none has been
+
+// Async-signal-safe: one store. No SA_RESTART, so a blocking call returns with EINTR and its loop looks again.
+static void os_on_signal(int number) { os_signal_number = number; }
+
+void os_install_signal_handlers() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    struct sigaction action = {};
+    action.sa_handler = os_on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+int os_signal_received() { return os_signal_number; }
