@@ -2,7 +2,8 @@
 // second step (72,000 blocks, an hour of audio), random keys and button clicks, NEW, LOAD, SAVE (module and header),
 // WAV, undo and redo, the dialogs and the save question answered at random. Checks: no assertion in the log, the
 // live blocks back to none after shut-down, and resident memory no higher in the last quarter than in the second.
-// Under the sanitizers (and so under ThreadSanitizer, against the live audio thread) a tenth of it runs.
+// Under the sanitizers (and so under ThreadSanitizer, against the live audio thread) a tenth of it runs, without the
+// memory check.
 #include "app_fixture.h"
 
 #include <cstdio>
@@ -14,8 +15,12 @@ namespace {
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int64_t SOAK_STEPS = 14400; // six minutes of use
+// The sanitizers' allocators hold freed memory back for a while, so resident memory grows there whatever the
+// program does; LeakSanitizer and the block count stand in for the check.
+constexpr bool SOAK_CHECK_RESIDENT = false;
 #else
 constexpr int64_t SOAK_STEPS = 144000; // one hour of use
+constexpr bool SOAK_CHECK_RESIDENT = true;
 #endif
 constexpr int64_t SOAK_MEMORY_SLACK = 2 << 20; // bytes the last quarter may reach above the second's highest
 constexpr int32_t SOAK_WAV_BLOCKS = 400;       // a capture is stopped after about this many blocks
@@ -156,8 +161,10 @@ TEST_F(SoakTest, AnHourOfUseLeavesNoAssertionLeakOrGrowth) {
     EXPECT_EQ(asserts, 0) << first_assert;
     EXPECT_EQ(os_alloc_count, 0) << "blocks left after shut-down";
     EXPECT_GT(highest[1], 0);
-    EXPECT_LE(highest[3], highest[1] + SOAK_MEMORY_SLACK)
-        << "resident memory grew from " << highest[1] << " to " << highest[3] << " bytes";
+    if (SOAK_CHECK_RESIDENT) {
+        EXPECT_LE(highest[3], highest[1] + SOAK_MEMORY_SLACK)
+            << "resident memory grew from " << highest[1] << " to " << highest[3] << " bytes";
+    }
     EXPECT_GT(hl_dialogs, 10) << "the hour went through the file commands";
     printf("soak: %lld steps, %d dialogs, %d save questions, %d message boxes; resident memory, highest per quarter: "
            "%lld %lld %lld %lld KiB\n",
