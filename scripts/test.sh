@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (unit, reference and end-to-end tests), the same suites under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the audio stress test under ThreadSanitizer, the Windows
-# cross-build with its tests under Wine, and the fuzzer.
+# cross-build with its tests under Wine, and the two fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -20,9 +20,10 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs" -LE 'e2e|slow')
 
-echo "== ThreadSanitizer (audio thread stress, editor and file commands against the live audio thread)"
+echo "== ThreadSanitizer (audio thread stress, editor, file commands and the soak test against the live audio thread)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVLO_TSAN=ON -DQUAVLO_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor test_app_files test_app_lifecycle test_app_undo
+cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor test_app_files test_app_lifecycle test_app_undo \
+  test_app_soak_posix
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan --no-tests=ignore)
 
 echo "== Windows: MinGW-w64 cross-build; portable suites, Win32 backends, reference songs and quavlo.exe under Wine"
