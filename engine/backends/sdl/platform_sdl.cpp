@@ -49,12 +49,7 @@ void os_sleep_1ms() { SDL_Delay(1); }
 
 int os_poll_event() {
     // A termination signal wins over any pending event: the program ends without asking.
-    if (const int number = os_signal_received()) {
-        static int reported;
-        if (!reported) os_log("signal %d: shutting down\n", number);
-        reported = 1;
-        return OS_EVENT_END;
-    }
+    if (os_signal_received()) return OS_EVENT_END;
     if (sdl_has_waited_event) {
         sdl_has_waited_event = 0;
         return os_handle_event(&sdl_waited_event);

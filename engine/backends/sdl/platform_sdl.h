@@ -51,5 +51,5 @@ void os_keep_window_painted();
 // and SIGHUP are recorded instead of ending the process or becoming a close request. os_poll_event then reports
 // OS_EVENT_END, and a dialog program being waited for is closed.
 void os_install_signal_handlers();
-// The termination signal received so far, 0 for none.
+// The termination signal received so far, 0 for none; the first call that sees one logs it. Main thread.
 int os_signal_received();

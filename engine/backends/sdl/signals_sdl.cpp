@@ -2,13 +2,17 @@
 // (the terminal or the session went away) end the program through its normal shut-down. SDL's own handlers are
 // switched off, since they would turn the signal into a close request, and a close request may ask about unsaved
 // work when nobody is there to answer. The handler only records the signal; the frame loop sees it through
-// os_poll_event, and the dialog wait through os_signal_received. Installed on the main thread before SDL starts.
+// os_poll_event, and the dialog wait through os_signal_received, which logs it once. Installed and read on the main
+// thread; installed before SDL starts.
 #include "platform_sdl.h"
+
+#include "os_tools.h"
 
 #include <SDL.h>
 #include <csignal>
 
 static volatile sig_atomic_t os_signal_number; // the termination signal received, 0 while none has been
+static int os_signal_logged;                   // 1 once the main thread has logged the signal
 
 // Async-signal-safe: one store. No SA_RESTART, so a blocking call returns with EINTR and its loop looks again.
 static void os_on_signal(int number) { os_signal_number = number; }
@@ -23,4 +27,11 @@ void os_install_signal_handlers() {
     sigaction(SIGHUP, &action, nullptr);
 }
 
-int os_signal_received() { return os_signal_number; }
+int os_signal_received() {
+    const int number = os_signal_number;
+    if (number && !os_signal_logged) {
+        os_signal_logged = 1;
+        os_log("signal %d: shutting down\n", number);
+    }
+    return number;
+}
