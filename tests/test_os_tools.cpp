@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <random>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -80,6 +83,28 @@ TEST(Free, SecondFreeThroughACopyIsReportedAndHarmless) {
     EXPECT_EQ(log.asserts(), 1);
     EXPECT_EQ(copy, nullptr);
     EXPECT_EQ(os_alloc_count, live - 1);
+}
+
+// Thousands of live blocks (the record grows several times) freed in a scrambled order: every free of a live
+// block is accepted whatever was removed before it, and a second free of each is still caught.
+TEST(Free, ManyBlocksFreedInAnyOrderAreEachAcceptedOnce) {
+    std::vector<void*> blocks;
+    const int32_t live = os_alloc_count;
+    for (int32_t i = 0; i < 3000; i++) blocks.push_back(os_alloc(i % 7 * 16));
+    std::mt19937 order(7);
+    std::shuffle(blocks.begin(), blocks.end(), order);
+    LogCapture log;
+    int32_t expected_asserts = 0;
+    for (size_t i = 0; i < blocks.size(); i++) {
+        void* copy = blocks[i];
+        os_free(&blocks[i]);
+        ASSERT_EQ(log.asserts(), expected_asserts) << "live block " << i << " refused";
+        if (i % 3 == 0) {
+            os_free(&copy);
+            ASSERT_EQ(log.asserts(), ++expected_asserts) << "second free of block " << i << " accepted";
+        }
+    }
+    EXPECT_EQ(os_alloc_count, live);
 }
 
 TEST(Free, ForeignMemoryIsReportedAndNotReleased) {
