@@ -26,16 +26,29 @@ static void snd_pack_byte(snd_packer* p, uint8_t byte) {
 // Packs one pattern: runs of empty cells as (0x80, count), every other cell as its flag byte and the fields
 // its bits 0..4 name. The last cell is always written as a cell, so no run spans two patterns.
 static void snd_pack_pattern(snd_packer* p, const snd_pattern* pattern) {
+    // The flag bytes lie in cell order: channel by channel, row by row.
+    const uint8_t* flag_bytes = pattern->bytes + SND_FLAGS_OFFSET;
     int32_t run = 0;
-    for (int32_t cell = 0; cell < SND_CELLS; cell++) {
-        const int32_t channel = cell / SND_ROWS;
-        const int32_t row = cell % SND_ROWS;
-        uint8_t flags = pattern->bytes[SND_FLAGS_OFFSET + channel * SND_ROWS + row];
+    int32_t cell = 0;
+    while (cell < SND_CELLS) {
+        // Eight empty cells at a time while the run and the pattern have room for them (empty patterns are the
+        // common case).
+        if (run <= 255 - 8 && cell + 8 < SND_CELLS) {
+            uint64_t eight;
+            memcpy(&eight, flag_bytes + cell, sizeof eight);
+            if (eight == 0) {
+                run += 8;
+                cell += 8;
+                continue;
+            }
+        }
+        uint8_t flags = flag_bytes[cell];
         // A lone bit 7 cannot be told apart from a run item in the file; it names no field, so the cell is
         // stored as empty rather than turning the rest of the pattern into garbage.
         if (flags == SND_RUN) flags = 0;
         if (flags == 0 && run < 255 && cell != SND_CELLS - 1) {
             run++;
+            cell++;
             continue;
         }
         if (run != 0) {
@@ -44,8 +57,11 @@ static void snd_pack_pattern(snd_packer* p, const snd_pattern* pattern) {
             run = 0;
         }
         snd_pack_byte(p, flags);
+        const int32_t channel = cell / SND_ROWS;
+        const int32_t row = cell % SND_ROWS;
         for (int32_t field = 0; field < 5; field++)
             if (flags & (1 << field)) snd_pack_byte(p, pattern->bytes[(channel * 5 + field) * SND_ROWS + row]);
+        cell++;
     }
 }
 
@@ -91,13 +107,9 @@ int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size) {
     snd_pattern unpacked;
     while (pos < size && song->pattern_count < SND_MAX_PATTERNS) {
         memset(&unpacked, 0, sizeof unpacked);
-        int32_t pending = 0; // empty cells still owed by the last run item
         bool complete = true;
-        for (int32_t cell = 0; cell < SND_CELLS && complete; cell++) {
-            if (pending > 0) {
-                pending--;
-                continue;
-            }
+        int32_t cell = 0;
+        while (cell < SND_CELLS && complete) {
             if (pos >= size) {
                 complete = false;
                 break;
@@ -109,7 +121,8 @@ int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size) {
                     break;
                 }
                 // Eight-bit count: 0 stands for 256 cells; a run past the pattern's end is cut there.
-                pending = (uint8_t)(data[pos++] - 1);
+                const int32_t run = data[pos++];
+                cell += run == 0 ? 256 : run;
                 continue;
             }
             const int32_t channel = cell / SND_ROWS;
@@ -123,6 +136,7 @@ int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size) {
                 }
                 unpacked.bytes[(channel * 5 + field) * SND_ROWS + row] = data[pos++];
             }
+            cell++;
         }
         if (!complete) break; // the file ends inside this pattern: it is dropped
         const int32_t count = song->pattern_count;

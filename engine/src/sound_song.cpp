@@ -185,7 +185,7 @@ void snd_add_pattern(snd_song* song) {
         if (table) os_free(&table);
         return;
     }
-    for (int32_t i = 0; i < song->pattern_count; i++) table[i] = song->patterns[i];
+    if (song->pattern_count > 0) memcpy(table, song->patterns, (size_t)song->pattern_count * sizeof(snd_pattern*));
     snd_pattern** old = song->patterns;
     table[song->pattern_count] = added;
     song->patterns = table;
