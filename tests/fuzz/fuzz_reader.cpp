@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 extern bool fuzz_assert_finding; // fuzz_platform.cpp
 
@@ -42,13 +41,14 @@ static bool fuzz_same_song(const snd_song* a, const snd_song* b) {
 
 // Room for the largest module: the header, 65535 order entries and 255 patterns of 256 cells with five fields.
 static constexpr int32_t FUZZ_MODULE_MAX = 4 + SND_ORDER_MAX + SND_MAX_PATTERNS * 256 * 6;
+static uint8_t fuzz_written[FUZZ_MODULE_MAX]; // the read song, written
+static uint8_t fuzz_rewritten[FUZZ_MODULE_MAX]; // the song read back from those bytes, written again
 
 // Packs a song into bytes in one pass: the buffer holds any module, so the size returned is the size stored.
-static std::vector<uint8_t> fuzz_pack(const snd_song* song) {
-    static uint8_t buffer[FUZZ_MODULE_MAX];
+static int32_t fuzz_pack(const snd_song* song, uint8_t* buffer) {
     const int32_t size = snd_pack_module(song, buffer, FUZZ_MODULE_MAX);
     fuzz_check(size >= 4 + song->order_len && size <= FUZZ_MODULE_MAX, "a read song can be written");
-    return std::vector<uint8_t>(buffer, buffer + size);
+    return size;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -66,12 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz_check(memcmp(song.order, data + 4, (size_t)song.order_len) == 0, "order entries as stored");
 
         // Differential round trip: written and read again, the same song; written again, the same bytes.
-        const std::vector<uint8_t> written = fuzz_pack(&song);
+        const int32_t written = fuzz_pack(&song, fuzz_written);
         int32_t reread = 0;
-        snd_song again = fuzz_read(written.data(), (int32_t)written.size(), &reread);
+        snd_song again = fuzz_read(fuzz_written, written, &reread);
         fuzz_check(reread == 1, "a written song reads as a module");
         fuzz_check(fuzz_same_song(&song, &again), "a written song reads back as the same song");
-        fuzz_check(fuzz_pack(&again) == written, "writing the read-back song gives the same bytes");
+        fuzz_check(fuzz_pack(&again, fuzz_rewritten) == written && memcmp(fuzz_rewritten, fuzz_written, (size_t)written) == 0,
+                   "writing the read-back song gives the same bytes");
         snd_free_song(&again);
 
         const int32_t patterns_before = song.pattern_count;
