@@ -92,6 +92,24 @@ TEST_F(Module, RunsCrossChannelBoundariesButNotPatterns) {
     EXPECT_EQ(saved(song), expected);
 }
 
+// One filled cell at every position of a pattern, with a lone bit-7 flag (stored as empty) in front of it: the
+// empty cells around it always pack as one run before and one after, and the last cell is written as a cell.
+TEST_F(Module, OneFilledCellAnywherePacksAsRunCellRunLastCell) {
+    for (int cell = 0; cell < 256; cell++) {
+        SCOPED_TRACE(cell);
+        snd_free_song(&song);
+        snd_create_song(&song, 1);
+        set_cell(song.patterns[0], cell / 64, cell % 64, 0x01, {0x42});
+        if (cell > 0) set_cell(song.patterns[0], (cell - 1) / 64, (cell - 1) % 64, 0x80, {});
+        bytes expected = header({0});
+        if (cell > 0) expected = expected + bytes{0x80, (uint8_t)cell};
+        expected = expected + bytes{0x01, 0x42};
+        if (cell < 254) expected = expected + bytes{0x80, (uint8_t)(254 - cell)};
+        if (cell < 255) expected.push_back(0x00);
+        ASSERT_EQ(saved(song), expected);
+    }
+}
+
 TEST_F(Module, FieldsWithoutTheirFlagBitAreNotWrittenAndLoadAsZero) {
     snd_create_song(&song, 1);
     snd_pattern* p = song.patterns[0];
