@@ -321,68 +321,95 @@ TEST_F(AudioTest, SongRowsSoundOnTheBlocksThePlayerClockNames) {
     EXPECT_EQ(log.asserts(), 0);
 }
 
-// Fed block for block, the device holds four blocks (200 ms) in front of a block mixed now; asking for each block
-// when it is about to need it, it holds one, the block it is playing. Either way every block is mixed after one
-// player tick, so a song gives the same samples on the same clock.
-TEST_F(AudioTest, DeviceThatAsksForBlocksPlaysAPreviewAfterOneBlockWithTheSameSamples) {
+// Fed block for block, the device holds four blocks (200 ms) in front of a block mixed now. Asking for sound
+// itself, it gets one part (256 samples) per request, so a note typed in the middle of a block sounds from the
+// first sample of the next part instead of waiting for the next block: behind at most the one period the device
+// holds and one part, 512 samples (23 ms). Either way every block is mixed after one player tick, so a song gives
+// the same samples on the same clock.
+TEST_F(AudioTest, FedBlockForBlockTheDeviceHoldsFourBlocksInFrontOfAPreview) {
     sound_amplitude = 32767;
     snd_song reference = one_note_song();
     const std::vector<int16_t> expected = offline_mix(&reference, 3, 16);
     snd_free_song(&reference);
-    const struct {
-        bool pull;      // the device asks for blocks itself
-        int32_t primed; // blocks queued at the start
-        int32_t ahead;  // blocks the device holds in front of the next one mixed
-    } cases[] = {{false, AUDIO_PRIME_BLOCKS, AUDIO_PRIME_BLOCKS}, {true, 1, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pull ? "asks for blocks" : "fed block for block");
-        manual_audio_reset_state();
-        manual_audio_pull = c.pull;
-        manual_audio_record = true;
-        // One period of the device: it moves on to its next block, asking for one more if it asks for blocks,
-        // and hands the finished one back.
-        const auto period = [&c] {
-            const int64_t before = manual_audio_total_queued();
-            if (c.pull) manual_audio_request_one();
-            ASSERT_TRUE(manual_audio_return_one());
-            ASSERT_TRUE(manual_audio_wait_total(before + 1));
-            std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        };
-        snd_song song = one_note_song();
-        init_sounds();
-        EXPECT_EQ(manual_audio_queued(), c.primed);
-        for (int32_t k = 0; k < 3; k++) period();
-        {
-            std::lock_guard<std::recursive_mutex> hold(audio_lock);
-            ASSERT_EQ(audio_blocks, 3);
-            snd_play_song(&song);
-        }
-        for (int32_t k = 0; k < 16; k++) period();
-        std::vector<int16_t> recorded = manual_audio_recorded();
-        ASSERT_EQ(recorded.size(), (size_t)(c.primed + 19) * SND_BLOCK);
-        const std::vector<int16_t> played(recorded.begin() + (c.primed + 3) * SND_BLOCK, recorded.end());
-        ASSERT_TRUE(played == expected);
-
-        // A note typed now sounds from the first sample of the next block mixed.
-        int64_t mixed_next = 0;
-        {
-            std::lock_guard<std::recursive_mutex> hold(audio_lock);
-            ASSERT_EQ(snd_players[0], nullptr);
-            snd_set_effect(2, 0, 0);
-            snd_play_note(9, 4, 2, &song.samples[2], 10);
-            mixed_next = manual_audio_total_queued();
-            EXPECT_EQ(manual_audio_queued(), c.ahead);
-        }
-        period();
-        recorded = manual_audio_recorded();
-        ASSERT_EQ(recorded.size(), (size_t)(mixed_next + 1) * SND_BLOCK);
-        EXPECT_EQ(std::abs(recorded[(size_t)mixed_next * SND_BLOCK]), 4095);
-        for (size_t i = (size_t)(mixed_next - 1) * SND_BLOCK; i < (size_t)mixed_next * SND_BLOCK; i++)
-            ASSERT_EQ(recorded[i], 0) << i;
-        snd_free_song(&song);
-        deinit_sounds();
-        EXPECT_EQ(log.asserts(), 0);
+    manual_audio_record = true;
+    snd_song song = one_note_song();
+    init_sounds();
+    EXPECT_EQ(manual_audio_queued(), AUDIO_PRIME_BLOCKS);
+    for (int32_t k = 0; k < 3; k++) return_and_wait();
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        snd_play_song(&song);
     }
+    for (int32_t k = 0; k < 16; k++) return_and_wait();
+    std::vector<int16_t> recorded = manual_audio_recorded();
+    ASSERT_TRUE(std::vector<int16_t>(recorded.begin() + 7 * SND_BLOCK, recorded.end()) == expected);
+    int64_t mixed_next = 0;
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        snd_set_effect(2, 0, 0);
+        snd_play_note(9, 4, 2, &song.samples[2], 10);
+        mixed_next = manual_audio_total_queued();
+        EXPECT_EQ(manual_audio_queued(), AUDIO_PRIME_BLOCKS);
+    }
+    return_and_wait();
+    recorded = manual_audio_recorded();
+    ASSERT_EQ(recorded.size(), (size_t)(mixed_next + 1) * SND_BLOCK);
+    EXPECT_EQ(std::abs(recorded[(size_t)mixed_next * SND_BLOCK]), 4095);
+    snd_free_song(&song);
+    deinit_sounds();
+    EXPECT_EQ(log.asserts(), 0);
+}
+
+TEST_F(AudioTest, AskingForPartsTheSongIsExactAndAPreviewSoundsFromTheNextPart) {
+    sound_amplitude = 32767;
+    snd_song reference = one_note_song();
+    const std::vector<int16_t> expected = offline_mix(&reference, 3, 16);
+    snd_free_song(&reference);
+    manual_audio_pull = true;
+    manual_audio_record = true;
+    // One request as SDL's device makes it each period: the next part, then the oldest headers handed back so
+    // that no more than the device holds (one period and one part) stays queued.
+    const auto request = [] {
+        const int64_t before = manual_audio_total_samples();
+        manual_audio_request_one();
+        ASSERT_TRUE(manual_audio_wait_samples(before + AUDIO_PART));
+        while (manual_audio_queued() > 2) ASSERT_TRUE(manual_audio_return_one());
+    };
+    const auto locked = [](auto read) {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        return read();
+    };
+    snd_song song = one_note_song();
+    init_sounds();
+    EXPECT_EQ(manual_audio_total_samples(), SND_BLOCK); // one block primed
+    // Three blocks begun (three ticks), the third partly mixed: the song starts at clock 3.
+    while (locked([] { return audio_blocks; }) < 3) request();
+    ASSERT_NE(locked([] { return audio_part_done; }), 0);
+    locked([&song] {
+        snd_play_song(&song);
+        return 0;
+    });
+    while (manual_audio_total_samples() < 20 * SND_BLOCK) request();
+    std::vector<int16_t> recorded = manual_audio_recorded();
+    ASSERT_GE(recorded.size(), (size_t)20 * SND_BLOCK);
+    ASSERT_TRUE(std::vector<int16_t>(recorded.begin() + 4 * SND_BLOCK, recorded.begin() + 20 * SND_BLOCK) == expected);
+
+    // The song has ended; nothing sounds. A note typed in the middle of a (so far silent) block:
+    while (locked([] { return audio_part_done; }) == 0) request();
+    const int64_t typed_at = manual_audio_total_samples();
+    locked([&song] {
+        snd_set_effect(2, 0, 0);
+        snd_play_note(9, 4, 2, &song.samples[2], 10);
+        return 0;
+    });
+    request();
+    recorded = manual_audio_recorded();
+    ASSERT_EQ(recorded.size(), (size_t)typed_at + AUDIO_PART);
+    for (int64_t i = typed_at - SND_BLOCK; i < typed_at; i++) ASSERT_EQ(recorded[(size_t)i], 0) << i;
+    EXPECT_EQ(std::abs(recorded[(size_t)typed_at]), 4095);
+    snd_free_song(&song);
+    deinit_sounds();
+    EXPECT_EQ(log.asserts(), 0);
 }
 
 TEST_F(AudioTest, PreviewNoteSoundsWithoutASongAndMuteSilencesIt) {

@@ -1,6 +1,7 @@
-// Audio thread stress: the manual device hands every block back as soon as it is queued, so the audio thread
-// ticks and mixes as fast as it can, while this thread edits, replaces, plays, stops, previews and mutes the song
-// holding audio_lock the way the application's steps do. Run under ThreadSanitizer (label "tsan") and ASan.
+// Audio thread stress: the manual device hands every block back as soon as it is queued (and, as a device that
+// asks for sound, a thread of its own asks for part after part), so the audio thread ticks and mixes as fast as
+// it can, while this thread edits, replaces, plays, stops, previews and mutes the song holding audio_lock the way
+// the application's steps do. Run under ThreadSanitizer (label "tsan") and ASan.
 #include "audio.h"
 #include "log_capture.h"
 #include "manual_audio_device.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -126,14 +128,28 @@ void run_op(int32_t op, snd_song* song, std::mt19937& rng) {
     clamp_positions(song);
 }
 
-TEST(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
+class AudioStress : public testing::TestWithParam<bool> {};
+
+TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     using clock = std::chrono::steady_clock;
+    const bool pull = GetParam();
     manual_audio_reset_state();
     manual_audio_auto_return = true;
+    manual_audio_pull = pull;
     LogCapture log;
     std::mt19937 rng(20240611);
 
     init_sounds();
+    // A device that asks for sound asks for the next part as soon as the last one has arrived.
+    std::atomic<bool> asking{pull};
+    std::thread device([&asking] {
+        while (asking.load()) {
+            const int64_t before = manual_audio_total_samples();
+            manual_audio_request_one();
+            while (asking.load() && !manual_audio_wait_samples(before + AUDIO_PART, 50)) {
+            }
+        }
+    });
     snd_song song;
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
@@ -166,6 +182,8 @@ TEST(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 
+    asking.store(false);
+    device.join();
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         snd_free_song(&song);
@@ -174,8 +192,8 @@ TEST(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
 
     int32_t edits = 0;
     for (int32_t op = 0; op < OP_COUNT; op++) edits += done[op];
-    printf("stress: %d blocks refilled, %lld of them sounding, %d edits\n", blocks, (long long)manual_audio_sounding(),
-           edits);
+    printf("stress (%s): %d blocks refilled, %lld headers sounding, %d edits\n", pull ? "parts" : "blocks", blocks,
+           (long long)manual_audio_sounding(), edits);
     for (int32_t op = 0; op < OP_COUNT; op++) EXPECT_GE(done[op], 20) << "edit kind " << op;
     EXPECT_GE(blocks, 500);
     EXPECT_GE(manual_audio_sounding(), 100);
@@ -186,5 +204,8 @@ TEST(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     EXPECT_FALSE(audio_thread_running());
     manual_audio_reset_state();
 }
+
+INSTANTIATE_TEST_SUITE_P(FedBlocksOrAskingForParts, AudioStress, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Parts" : "Blocks"; });
 
 } // namespace

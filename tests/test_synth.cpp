@@ -333,8 +333,8 @@ TEST_F(Synth, AReadPositionBeyondAShorterSampleIsReadInsideIt) {
 
 // snd_mix runs voices in stretches that leave out the per-sample steps with nothing to do; every case here puts a
 // change of stretch inside a block (a glide coming to rest, a countdown ending, an arpeggio step, a vibrato counter
-// leaving the sine's range, positions outside the sample) and must give the bits and the voice state of the
-// per-sample reference.
+// leaving the sine's range, positions outside the sample, the last voice ending so that a block is silence) and must
+// give the bits and the voice state of the per-sample reference, whether a block is mixed at once or in parts.
 TEST_F(Synth, StretchesMixExactlyAsTheSampleBySamplePath) {
     snd_sample* ramp = &song.samples[1];
     snd_sample* noise = &song.samples[6];
@@ -380,6 +380,10 @@ TEST_F(Synth, StretchesMixExactlyAsTheSampleBySamplePath) {
              snd_set_effect(2, 2, 4);
              voice(2).countdown -= 300;
          }},
+        {"the last voices end inside the third block, which is silence", 551, [this] {
+             snd_play_note(0, 4, 0, sqr(), 3);
+             snd_play_note(3, 4, 1, sqr(), 2);
+         }},
         {"positions outside the sample, both banks", 551, [this, noise] {
              snd_play_note(0, 4, 0, noise, 0);
              voice(0).phase[0] = 54321.5f;
@@ -409,6 +413,26 @@ TEST_F(Synth, StretchesMixExactlyAsTheSampleBySamplePath) {
         EXPECT_EQ(stretched, reference);
         EXPECT_EQ(std::memcmp(after, snd_voices, sizeof after), 0);
         EXPECT_NE(std::count(reference.begin(), reference.end(), 0), (long)reference.size());
+
+        // The same blocks in uneven parts, as a device that asks for a little at a time gets them.
+        std::memcpy(snd_voices, start, sizeof start);
+        std::vector<int16_t> parts;
+        const int32_t sizes[] = {1, 255, 256, 257, 333};
+        for (int k = 0; k < 4; k++) {
+            std::fill(block, block + SND_BLOCK, (int16_t)77);
+            bool heard = false;
+            for (int32_t from = 0, i = 0; from < SND_BLOCK; i++) {
+                const int32_t n = std::min(sizes[i % 5], SND_BLOCK - from);
+                heard = snd_mix_part(block, from, n) || heard;
+                from += n;
+            }
+            const bool silent = std::all_of(reference.begin() + k * SND_BLOCK, reference.begin() + (k + 1) * SND_BLOCK,
+                                            [](int16_t v) { return v == 0; });
+            EXPECT_EQ(heard, !silent) << "block " << k;
+            parts.insert(parts.end(), block, block + SND_BLOCK);
+        }
+        EXPECT_EQ(parts, reference);
+        EXPECT_EQ(std::memcmp(after, snd_voices, sizeof after), 0);
     }
 }
 

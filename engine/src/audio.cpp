@@ -20,6 +20,8 @@ static bool audio_start_std_thread();
 int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; written under audio_lock
 audio_header audio_headers[AUDIO_HEADERS]; // wave headers; filled under audio_lock, released by the audio thread
 int32_t audio_write_pos;                   // next block of audio_ring to fill; under audio_lock
+int32_t audio_part_done;                   // samples of the block at audio_write_pos mixed so far; under audio_lock
+bool audio_part_heard;                     // a part of that block sounded; under audio_lock
 audio_dev* audio_device;                   // open device or null; main thread (init_sounds, deinit_sounds)
 bool (*audio_start_thread)() = audio_start_std_thread; // starts the audio thread; tests swap it
 
@@ -36,26 +38,72 @@ static bool audio_start_std_thread() {
 
 bool audio_thread_running() { return audio_thread_id.load() != std::thread::id(); }
 
+// The first header the audio thread has taken back, or null.
+static audio_header* audio_free_header() {
+    for (audio_header& h : audio_headers)
+        if (h.user == 0) return &h;
+    return nullptr;
+}
+
+// Marks a header in use for length bytes of samples at data.
+static void audio_take_header(audio_header* h, int16_t* data, int32_t length) {
+    h->recorded = 0;
+    h->flags = 0;
+    h->loops = 0;
+    h->next = nullptr;
+    h->reserved[0] = h->reserved[1] = 0;
+    h->data = data;
+    h->length = length;
+    h->user = 1;
+}
+
 void audio_fill(int32_t count) {
     OS_ASSERT(count >= 1);
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    // Whole blocks start at a block's beginning; a device fed in parts is never also fed whole blocks mid-block.
+    OS_ASSERT(audio_part_done == 0);
     // A header is free once the audio thread has taken it back; whichever is found first carries the next block.
     for (int32_t i = 0; i < AUDIO_HEADERS && count > 0; i++) {
         audio_header* h = &audio_headers[i];
         if (h->user != 0) continue;
-        h->recorded = 0;
-        h->flags = 0;
-        h->loops = 0;
-        h->next = nullptr;
-        h->reserved[0] = h->reserved[1] = 0;
-        h->data = &audio_ring[audio_write_pos];
-        h->length = AUDIO_BLOCK_BYTES;
-        h->user = 1;
+        audio_take_header(h, &audio_ring[audio_write_pos], AUDIO_BLOCK_BYTES);
         snd_mix(h->data);
         audio_write_pos += SND_BLOCK;
         if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;
         if (audio_device) audio_dev_queue(audio_device, h);
         count--;
+    }
+}
+
+void audio_fill_part() {
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    for (int32_t left = AUDIO_PART; left > 0;) {
+        audio_header* h = audio_free_header();
+        // At most three parts wait on the device at once, so a header is always free.
+        OS_ASSERT(h != nullptr);
+        if (!h) return;
+        if (audio_part_done == 0) {
+            // One player tick per block, before its first sample is mixed: the clock stays the same. The count
+            // moves on at once, as it would have after mixing the whole block.
+            for (int32_t slot = 0; slot < 2; slot++)
+                if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+            audio_blocks++;
+            audio_part_heard = false;
+        }
+        int16_t* block = &audio_ring[audio_write_pos];
+        const int32_t n = left < SND_BLOCK - audio_part_done ? left : SND_BLOCK - audio_part_done;
+        audio_take_header(h, block + audio_part_done, n * (int32_t)sizeof(int16_t));
+        audio_part_heard = snd_mix_part(block, audio_part_done, n) || audio_part_heard;
+        audio_part_done += n;
+        left -= n;
+        if (audio_part_done == SND_BLOCK) {
+            // The capture takes whole blocks, those that sounded, as the whole-block mixer does.
+            if (audio_part_heard && wav_file) wav_append(block);
+            audio_part_done = 0;
+            audio_write_pos += SND_BLOCK;
+            if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;
+        }
+        if (audio_device) audio_dev_queue(audio_device, h);
     }
 }
 
@@ -66,14 +114,17 @@ int32_t audio_thread(void*) {
         if (m.kind == AUDIO_MSG_QUIT) break;
         if (m.kind != AUDIO_MSG_DONE && m.kind != AUDIO_MSG_RETURN && m.kind != AUDIO_MSG_NEED) continue;
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        // One player tick per block mixed, whatever asks for the block: the clock and the samples stay the same.
-        if (m.kind != AUDIO_MSG_RETURN) {
+        if (m.kind == AUDIO_MSG_NEED) {
+            audio_fill_part();
+            continue;
+        }
+        // One player tick per block mixed: the clock and the samples stay the same.
+        if (m.kind == AUDIO_MSG_DONE) {
             for (int32_t slot = 0; slot < 2; slot++)
                 if (snd_players[slot]) snd_tick(snd_players[slot], slot);
             audio_fill(1);
             audio_blocks++;
         }
-        if (m.kind == AUDIO_MSG_NEED) continue;
         // The returned header stays in use while its replacement is filled, so at most five are in use at once
         // and a block of the ring is never rewritten while the device may still read it.
         const bool ours = m.header >= audio_headers && m.header < audio_headers + AUDIO_HEADERS;
@@ -93,6 +144,8 @@ void audio_open() {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         memset(audio_headers, 0, sizeof audio_headers);
         audio_write_pos = 0;
+        audio_part_done = 0;
+        audio_part_heard = false;
         audio_blocks = 0;
     }
     const audio_format format = {1, 1, (uint32_t)SND_RATE, (uint32_t)SND_RATE * 2, 2, 16};

@@ -57,13 +57,15 @@ void audio_dev_close(audio_dev* device);
 // Two ways of feeding a device. A device fed block for block gets a replacement for every block it finishes
 // (AUDIO_MSG_DONE) and so keeps the blocks queued at the start, AUDIO_PRIME_BLOCKS, queued all the time (Win32's
 // waveOut, which cannot say when it runs short; the tests' manual device unless told otherwise). A device that asks
-// for blocks itself starts with fewer, hands finished blocks back without asking for a replacement
-// (AUDIO_MSG_RETURN) and asks for each next block only when what it holds will not last beyond its next period
-// (AUDIO_MSG_NEED), so a block mixed now waits behind less than one block of queued sound (SDL2).
+// for sound itself starts with one block, hands finished headers back without asking for a replacement
+// (AUDIO_MSG_RETURN) and, whenever what it holds will not cover its next period, asks for the next AUDIO_PART
+// samples (AUDIO_MSG_NEED). Those are mixed at once, part of a block, so a note typed now waits behind less than
+// one period and one part of queued sound instead of behind whole blocks (SDL2).
+constexpr int32_t AUDIO_PART = 256; // samples per request of a device that asks for sound; one SDL period
 enum : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2, AUDIO_MSG_RETURN = 3, AUDIO_MSG_NEED = 4 };
 struct audio_message {
     int32_t kind;         // AUDIO_MSG_DONE, AUDIO_MSG_QUIT, AUDIO_MSG_RETURN or AUDIO_MSG_NEED
-    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE, AUDIO_MSG_RETURN)
+    audio_header* header; // the header the device has finished with (AUDIO_MSG_DONE, AUDIO_MSG_RETURN)
 };
 
 // Blocks to queue when the device has opened.

@@ -132,6 +132,10 @@ void snd_play_note(int32_t semitone, int32_t octave, int32_t voice, snd_sample* 
 void snd_note_on(snd_sample* sample, int32_t voice, float freq, int32_t duration);
 void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect);
 void snd_mix(int16_t* block); // with audio_lock held
+// Mixes samples from..from + count - 1 of the block being played into block + from, without capturing them;
+// true when they sound, false when the rest of the block is silence. A block mixed part by part gives the same
+// samples as snd_mix; a voice started between parts sounds from the next part.
+bool snd_mix_part(int16_t* block, int32_t from, int32_t count);
 // The same mix with every voice taken one sample at a time through all of its per-sample steps: the
 // straightforward form of the arithmetic, kept as the reference snd_mix's stretches are checked against.
 void snd_mix_per_sample(int16_t* block);

@@ -496,13 +496,21 @@ static void snd_clip(const float* acc, int16_t* out, int32_t n, int32_t low, int
     }
 }
 
-static void snd_mix_with(int16_t* block, bool per_sample) {
+// Mixes the samples from..from + count - 1 of a block into block + from and says whether they sound. A block in
+// which at one sample no voice sounds is silence as a whole (and the capture skips it); voices only fall silent
+// inside a block, when their countdowns run out, so that is known before mixing: the rest of the block is silent
+// when no voice sounding now lasts to its end. The silent voices still run, so that they end as they would have.
+// Mixed in one call or in several, a block gives the same samples and leaves the voices in the same state.
+static bool snd_mix_range(int16_t* block, int32_t from, int32_t count, bool per_sample) {
+    OS_ASSERT(from >= 0 && count >= 0 && from + count <= SND_BLOCK);
+    if (from < 0 || count < 0 || from + count > SND_BLOCK) return false;
     const int32_t low = -(sound_amplitude / 2);
     const int32_t high = sound_amplitude;
-    // Voices can only fall silent inside a block, never start: the sounding ones are gathered once, in mixing
-    // order (bank 0 voices 0..9, then bank 1).
+    const int32_t rest = SND_BLOCK - from;
+    // The sounding voices are gathered in mixing order (bank 0 voices 0..9, then bank 1).
     snd_mix_voice sounding[2 * SND_VOICES];
-    int32_t count = 0;
+    int32_t voices = 0;
+    bool lasting = false;
     for (auto& bank : snd_voices)
         for (snd_voice& v : bank) {
             if (!v.active || !v.enabled) continue;
@@ -513,36 +521,39 @@ static void snd_mix_with(int16_t* block, bool per_sample) {
                 v.active = 0;
                 continue;
             }
-            sounding[count++] = {&v, s->data, s->length, (float)s->length, (v.effect >> 4) == 2};
+            sounding[voices++] = {&v, s->data, s->length, (float)s->length, (v.effect >> 4) == 2};
+            // A countdown of c sounds c more samples; 0 or less sounds on.
+            if (v.countdown <= 0 || v.countdown >= rest) lasting = true;
         }
 
     double terms[2 * SND_VOICES][2][SND_MIX_CHUNK]; // per voice and oscillator, one chunk of terms (80 KB)
-    for (int32_t start = 0; start < SND_BLOCK; start += SND_MIX_CHUNK) {
-        const int32_t n = SND_BLOCK - start < SND_MIX_CHUNK ? SND_BLOCK - start : SND_MIX_CHUNK;
+    for (int32_t start = from; start < from + count; start += SND_MIX_CHUNK) {
+        const int32_t n = from + count - start < SND_MIX_CHUNK ? from + count - start : SND_MIX_CHUNK;
         bool two[2 * SND_VOICES];
-        int32_t sounded = 0;
-        for (int32_t j = 0; j < count; j++) {
-            const int32_t m = snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j], per_sample);
-            if (m > sounded) sounded = m;
-        }
-        if (sounded < n) {
-            // At one sample of the block no voice sounds: the whole block is silence, and the capture skips it.
-            memset(block, 0, SND_BLOCK * sizeof(int16_t));
-            return;
+        for (int32_t j = 0; j < voices; j++) snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j], per_sample);
+        if (!lasting) {
+            memset(block + start, 0, (size_t)n * sizeof(int16_t));
+            continue;
         }
         // The accumulator adds the terms in mixing order, rounding to single precision after each addition.
         // Adding a silent oscillator's 0 would leave it unchanged, so those are skipped.
         float acc[SND_MIX_CHUNK];
         for (int32_t i = 0; i < n; i++) acc[i] = 0.0f;
-        for (int32_t j = 0; j < count; j++) {
+        for (int32_t j = 0; j < voices; j++) {
             for (int32_t i = 0; i < n; i++) acc[i] = (float)((double)acc[i] + terms[j][0][i]);
             if (two[j])
                 for (int32_t i = 0; i < n; i++) acc[i] = (float)((double)acc[i] + terms[j][1][i]);
         }
         snd_clip(acc, block + start, n, low, high);
     }
-    if (wav_file) wav_append(block);
+    return lasting;
 }
+
+static void snd_mix_with(int16_t* block, bool per_sample) {
+    if (snd_mix_range(block, 0, SND_BLOCK, per_sample) && wav_file) wav_append(block);
+}
+
+bool snd_mix_part(int16_t* block, int32_t from, int32_t count) { return snd_mix_range(block, from, count, false); }
 
 void snd_mix(int16_t* block) { snd_mix_with(block, false); }
 

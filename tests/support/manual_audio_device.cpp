@@ -26,7 +26,8 @@ static std::condition_variable manual_signal;  // a block has been queued
 static audio_dev manual_device;                // the one device
 static bool manual_open;                       // manual_device is open
 static std::deque<audio_header*> manual_queue; // waiting blocks, oldest first
-static int64_t manual_total;                   // blocks queued since open
+static int64_t manual_total;                   // headers queued since open
+static int64_t manual_total_samples;           // samples queued since open
 static int32_t manual_reset_count;             // audio_dev_reset calls
 static int32_t manual_close_count;             // audio_dev_close calls
 static int32_t manual_in_use_max;              // most headers in use when a block was queued
@@ -42,6 +43,7 @@ void manual_audio_reset_state() {
     manual_open = false;
     manual_queue.clear();
     manual_total = 0;
+    manual_total_samples = 0;
     manual_reset_count = 0;
     manual_close_count = 0;
     manual_in_use_max = 0;
@@ -65,6 +67,7 @@ audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     manual_open = true;
     manual_queue.clear();
     manual_total = 0;
+    manual_total_samples = 0;
     return &manual_device;
 }
 
@@ -76,13 +79,17 @@ void audio_dev_queue(audio_dev* device, audio_header* header) {
     for (const audio_header& h : audio_headers)
         if (h.user) in_use++;
     if (in_use > manual_in_use_max) manual_in_use_max = in_use;
-    if (manual_audio_record) manual_samples.insert(manual_samples.end(), header->data, header->data + SND_BLOCK);
-    for (int32_t i = 0; i < SND_BLOCK; i++)
+    // Whole blocks, or parts of blocks after the primed one for a device that asks for sound.
+    const int32_t samples = header->length / (int32_t)sizeof(int16_t);
+    OS_ASSERT(samples == SND_BLOCK || (manual_audio_pull && samples > 0 && samples <= AUDIO_PART));
+    if (manual_audio_record) manual_samples.insert(manual_samples.end(), header->data, header->data + samples);
+    for (int32_t i = 0; i < samples; i++)
         if (header->data[i] != 0) {
             manual_sounding++;
             break;
         }
     manual_total++;
+    manual_total_samples += samples;
     if (manual_audio_auto_return)
         device->done(header);
     else
@@ -120,6 +127,11 @@ int32_t manual_audio_queued() {
 int64_t manual_audio_total_queued() {
     std::lock_guard<std::mutex> hold(manual_mutex);
     return manual_total;
+}
+
+int64_t manual_audio_total_samples() {
+    std::lock_guard<std::mutex> hold(manual_mutex);
+    return manual_total_samples;
 }
 
 int32_t manual_audio_resets() {
@@ -176,6 +188,12 @@ bool manual_audio_wait_total(int64_t total, int32_t timeout_ms) {
     std::unique_lock<std::mutex> hold(manual_mutex);
     return manual_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms),
                                   [total] { return manual_total >= total; });
+}
+
+bool manual_audio_wait_samples(int64_t total, int32_t timeout_ms) {
+    std::unique_lock<std::mutex> hold(manual_mutex);
+    return manual_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                                  [total] { return manual_total_samples >= total; });
 }
 
 // ---- The audio thread's messages: the portable queue carries them, as for SDL.

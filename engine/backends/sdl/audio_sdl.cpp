@@ -1,8 +1,8 @@
 // SDL2 wave-output device: implements the device layer (audio_device.h) on SDL's default playback device.
 // audio_dev_* run on the main thread or the audio thread; SDL's callback runs on SDL's own audio thread, plays the
-// queued blocks in order, hands each finished one back and asks for the next block only when what is queued will
-// not cover its next call: a note typed now is mixed into a block that waits behind less than one period of
-// queued sound, instead of behind four blocks. Owns the queue of waiting blocks.
+// queued headers in order, hands each finished one back and asks for the next part of a block only when what is
+// queued will not cover its next call: a note typed now is mixed into a part that waits behind less than one
+// period of queued sound, instead of behind four blocks. Owns the queue of waiting headers.
 #include "audio_device.h"
 #include "audio_queue.h"
 #include "os_tools.h"
@@ -49,10 +49,11 @@ static void sdl_audio_callback(void* userdata, Uint8* stream, int len) {
         }
     }
     if (filled < len) memset(stream + filled, 0, (size_t)(len - filled));
-    // The next call comes one period from now and takes len bytes again. When the queue cannot cover it, one more
-    // block is asked for now: the audio thread then has a whole period (23 ms) to tick and mix it, work of well
-    // under a millisecond, and one block (50 ms) always covers a call. Asking no earlier keeps what waits in front
-    // of a new block below one period.
+    // The next call comes one period from now and takes len bytes again. When the queue cannot cover it, the next
+    // part (one period of samples) is asked for now: the audio thread then has a whole period (11.6 ms) to mix it,
+    // work of a few microseconds (a block's player tick included), and one part always covers a call. Asking no
+    // earlier keeps what waits in front of a new part below one period. The audio thread waits for nothing but
+    // audio_lock, which the main thread holds only for edits of well under a millisecond.
     int32_t queued = -dev->offset;
     for (int32_t i = 0; i < dev->count; i++) queued += dev->queue[(dev->head + i) % SDL_QUEUE_SIZE]->length;
     if (queued < len && !dev->asked) {
@@ -63,7 +64,7 @@ static void sdl_audio_callback(void* userdata, Uint8* stream, int len) {
 
 const char* audio_dev_name() { return "SDL2_AUDIO"; }
 
-// One block to start with; the callback asks for every later one when it is about to need it.
+// One block to start with; the callback asks for every later part when it is about to need it.
 int32_t audio_dev_prime_blocks() { return 1; }
 
 audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
@@ -80,9 +81,9 @@ audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     want.freq = (int)format->rate;
     want.format = AUDIO_S16SYS;
     want.channels = (Uint8)format->channels;
-    // 512 frames (23 ms) per callback: the time the audio thread has to deliver an asked-for block, and the most
-    // queued sound a new block waits behind; long enough not to wake SDL often.
-    want.samples = 512;
+    // One part, 256 frames (11.6 ms), per callback: the time the audio thread has to deliver an asked-for part,
+    // and the most queued sound a new part waits behind; long enough not to wake SDL often.
+    want.samples = AUDIO_PART;
     want.callback = sdl_audio_callback;
     want.userdata = &sdl_audio;
     SDL_AudioSpec have;
