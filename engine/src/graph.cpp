@@ -6,6 +6,9 @@
 #include "os_tools.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 g_display_info g_display;     // the display record; initialised between start-up and shut-down
 g_image g_layers[G_LAYERS];   // drawing layers, 900 x 520 each, layer 0 at the bottom
@@ -17,6 +20,31 @@ g_rect g_frame;               // union of the enabled layers' dirty areas, compo
 uint32_t* g_composite;        // the composed frame, 900 x 520, from os_alloc
 
 static constexpr g_rect EMPTY_RECT = {0xFFFF, 0xFFFF, 0, 0};
+
+// Reads the alpha bytes of pixels s[x0..x1): *shown when any is above 0, *partial when any lies between 1 and 239
+// (a pixel that blends). Over the pattern grid the interface layer is a transparent hole, so this runs over most
+// of every presented row; four pixels at a time where SSE2 is there.
+static void g_scan_alpha(const uint32_t* s, int32_t x0, int32_t x1, bool* shown, bool* partial) {
+    uint32_t any = 0, blend = 0;
+    int32_t x = x0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), opaque = _mm_set1_epi32(240);
+    __m128i vany = zero, vblend = zero;
+    for (; x + 4 <= x1; x += 4) {
+        const __m128i a = _mm_srli_epi32(_mm_loadu_si128((const __m128i*)(s + x)), 24);
+        vany = _mm_or_si128(vany, a);
+        vblend = _mm_or_si128(vblend, _mm_and_si128(_mm_cmpgt_epi32(a, zero), _mm_cmplt_epi32(a, opaque)));
+    }
+    any = (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi32(vany, zero)) != 0xFFFF;
+    blend = (uint32_t)_mm_movemask_epi8(vblend) != 0;
+#endif
+    for (; x < x1; x++) {
+        blend |= (uint32_t)((s[x] >> 24) - 1u < 239u);
+        any |= s[x] >> 24;
+    }
+    *shown = any != 0;
+    *partial = blend != 0;
+}
 
 int32_t g_init_display() {
     os_log("g_init_display\n");
@@ -139,13 +167,10 @@ void os_compose() {
             for (int32_t y = y0; y < y1; y++) {
                 uint32_t* d = g_composite + y * G_WIDTH;
                 const uint32_t* s = src + y * G_WIDTH;
-                // Interface layers are almost always fully transparent or opaque: such a row is a plain select,
-                // which the compiler vectorises; rows with a partly transparent pixel take the blend.
-                uint32_t partial = 0, shown = 0;
-                for (int32_t x = x0; x < x1; x++) {
-                    partial |= (uint32_t)((s[x] >> 24) - 1u < 239u);
-                    shown |= s[x] >> 24;
-                }
+                // Interface layers are almost always fully transparent or opaque: such a row is a plain select;
+                // rows with a partly transparent pixel take the blend.
+                bool shown = false, partial = false;
+                g_scan_alpha(s, x0, x1, &shown, &partial);
                 if (!shown) continue; // a fully transparent row leaves the composite as it is
                 if (partial) {
                     for (int32_t x = x0; x < x1; x++) d[x] = blend(d[x], s[x]);
