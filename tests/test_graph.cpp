@@ -212,12 +212,22 @@ TEST_F(Display, LayersComposeByAlpha) {
         g_fill_rect(x, 10, 1, 1, c.above);
         x += 2;
     }
+    // A lone blending pixel anywhere in an otherwise transparent row of the upper layer still blends.
+    for (int32_t offset = 0; offset < 9; offset++) {
+        use_layer(0);
+        g_fill_rect(100, 20 + offset, 9, 1, black);
+        use_layer(1);
+        g_fill_rect(100 + offset, 20 + offset, 1, 1, 0x80FFFFFF);
+    }
     g_flip();
     x = 10;
     for (const Case& c : cases) {
         EXPECT_EQ(window_at(x, 10), c.shown) << std::hex << c.above << " over " << c.below;
         x += 2;
     }
+    for (int32_t offset = 0; offset < 9; offset++)
+        for (int32_t i = 0; i < 9; i++)
+            EXPECT_EQ(window_at(100 + i, 20 + offset), i == offset ? 0xFF808080u : black) << offset << " " << i;
 }
 
 TEST_F(Display, UpperLayersStackInOrderAndTheLowestEnabledLayerIsCopiedWhole) {
