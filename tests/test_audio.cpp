@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -321,11 +322,11 @@ TEST_F(AudioTest, SongRowsSoundOnTheBlocksThePlayerClockNames) {
     EXPECT_EQ(log.asserts(), 0);
 }
 
-// Fed block for block, the device holds four blocks (200 ms) in front of a block mixed now. Asking for sound
-// itself, it gets one part (256 samples) per request, so a note typed in the middle of a block sounds from the
-// first sample of the next part instead of waiting for the next block: behind at most the one period the device
-// holds and one part, 512 samples (23 ms). Either way every block is mixed after one player tick, so a song gives
-// the same samples on the same clock.
+// Fed block for block, the device holds four blocks (200 ms) in front of a block mixed now. Taking its samples as it
+// plays (SDL's callback, 512 samples a period), it gets them mixed at that moment, so a note typed between two
+// periods sounds from the first sample of the next one instead of waiting for the next block: at most one period
+// (23 ms) after its step. Either way every block is mixed after one player tick, so a song gives the same samples
+// on the same clock.
 TEST_F(AudioTest, FedBlockForBlockTheDeviceHoldsFourBlocksInFrontOfAPreview) {
     sound_amplitude = 32767;
     snd_song reference = one_note_song();
@@ -360,53 +361,57 @@ TEST_F(AudioTest, FedBlockForBlockTheDeviceHoldsFourBlocksInFrontOfAPreview) {
     EXPECT_EQ(log.asserts(), 0);
 }
 
-TEST_F(AudioTest, AskingForPartsTheSongIsExactAndAPreviewSoundsFromTheNextPart) {
+TEST_F(AudioTest, TakenAsItPlaysTheSongIsExactAndAPreviewSoundsFromTheNextPeriod) {
     sound_amplitude = 32767;
     snd_song reference = one_note_song();
     const std::vector<int16_t> expected = offline_mix(&reference, 3, 16);
     snd_free_song(&reference);
     manual_audio_pull = true;
     manual_audio_record = true;
-    // One request as SDL's device makes it each period: the next part, then the oldest headers handed back so
-    // that no more than the device holds (one period and one part) stays queued.
-    const auto request = [] {
-        const int64_t before = manual_audio_total_samples();
-        manual_audio_request_one();
-        ASSERT_TRUE(manual_audio_wait_samples(before + AUDIO_PART));
-        while (manual_audio_queued() > 2) ASSERT_TRUE(manual_audio_return_one());
-    };
     const auto locked = [](auto read) {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         return read();
     };
     snd_song song = one_note_song();
     init_sounds();
-    EXPECT_EQ(manual_audio_total_samples(), SND_BLOCK); // one block primed
-    // Three blocks begun (three ticks), the third partly mixed: the song starts at clock 3.
-    while (locked([] { return audio_blocks; }) < 3) request();
+    EXPECT_EQ(manual_audio_total_samples(), 0); // nothing primed
+    // Periods of uneven length, as a device may ask: three blocks begun (three ticks), the third partly taken.
+    const int32_t periods[] = {512, 300, 1, 1102, 777};
+    int32_t k = 0;
+    while (locked([] { return audio_blocks; }) < 3) ASSERT_TRUE(manual_audio_take(periods[k++ % 5]));
     ASSERT_NE(locked([] { return audio_part_done; }), 0);
     locked([&song] {
-        snd_play_song(&song);
+        snd_play_song(&song); // the song starts at clock 3
         return 0;
     });
-    while (manual_audio_total_samples() < 20 * SND_BLOCK) request();
+    while (manual_audio_total_samples() < 19 * SND_BLOCK) ASSERT_TRUE(manual_audio_take(periods[k++ % 5]));
     std::vector<int16_t> recorded = manual_audio_recorded();
-    ASSERT_GE(recorded.size(), (size_t)20 * SND_BLOCK);
-    ASSERT_TRUE(std::vector<int16_t>(recorded.begin() + 4 * SND_BLOCK, recorded.begin() + 20 * SND_BLOCK) == expected);
+    ASSERT_TRUE(std::vector<int16_t>(recorded.begin() + 3 * SND_BLOCK, recorded.begin() + 19 * SND_BLOCK) == expected);
 
     // The song has ended; nothing sounds. A note typed in the middle of a (so far silent) block:
-    while (locked([] { return audio_part_done; }) == 0) request();
+    while (locked([] { return audio_part_done; }) == 0) ASSERT_TRUE(manual_audio_take(512));
     const int64_t typed_at = manual_audio_total_samples();
     locked([&song] {
         snd_set_effect(2, 0, 0);
         snd_play_note(9, 4, 2, &song.samples[2], 10);
         return 0;
     });
-    request();
+    ASSERT_TRUE(manual_audio_take(512));
     recorded = manual_audio_recorded();
-    ASSERT_EQ(recorded.size(), (size_t)typed_at + AUDIO_PART);
+    ASSERT_EQ(recorded.size(), (size_t)typed_at + 512);
     for (int64_t i = typed_at - SND_BLOCK; i < typed_at; i++) ASSERT_EQ(recorded[(size_t)i], 0) << i;
     EXPECT_EQ(std::abs(recorded[(size_t)typed_at]), 4095);
+
+    // While the main thread holds the lock, a period is silence and the song does not move on.
+    const int32_t done_before = locked([] { return audio_part_done; });
+    {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        std::thread device([] { EXPECT_FALSE(manual_audio_take(512)); });
+        device.join();
+        EXPECT_EQ(audio_part_done, done_before);
+    }
+    recorded = manual_audio_recorded();
+    for (size_t i = recorded.size() - 512; i < recorded.size(); i++) ASSERT_EQ(recorded[i], 0) << i;
     snd_free_song(&song);
     deinit_sounds();
     EXPECT_EQ(log.asserts(), 0);

@@ -1,6 +1,6 @@
-// Audio thread stress: the manual device hands every block back as soon as it is queued (and, as a device that
-// asks for sound, a thread of its own asks for part after part), so the audio thread ticks and mixes as fast as
-// it can, while this thread edits, replaces, plays, stops, previews and mutes the song holding audio_lock the way
+// Audio thread stress: the manual device hands every block back as soon as it is queued (or, as a device that
+// takes its samples as it plays, a thread of its own takes period after period), so the sound is mixed as fast as
+// it can be, while this thread edits, replaces, plays, stops, previews and mutes the song holding audio_lock the way
 // the application's steps do. Run under ThreadSanitizer (label "tsan") and ASan.
 #include "audio.h"
 #include "log_capture.h"
@@ -140,15 +140,10 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     std::mt19937 rng(20240611);
 
     init_sounds();
-    // A device that asks for sound asks for the next part as soon as the last one has arrived.
+    // A device that takes its samples as it plays takes period after period on a thread of its own.
     std::atomic<bool> asking{pull};
     std::thread device([&asking] {
-        while (asking.load()) {
-            const int64_t before = manual_audio_total_samples();
-            manual_audio_request_one();
-            while (asking.load() && !manual_audio_wait_samples(before + AUDIO_PART, 50)) {
-            }
-        }
+        while (asking.load()) manual_audio_take(512);
     });
     snd_song song;
     {
@@ -192,8 +187,8 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
 
     int32_t edits = 0;
     for (int32_t op = 0; op < OP_COUNT; op++) edits += done[op];
-    printf("stress (%s): %d blocks refilled, %lld headers sounding, %d edits\n", pull ? "parts" : "blocks", blocks,
-           (long long)manual_audio_sounding(), edits);
+    printf("stress (%s): %d blocks mixed, %lld blocks or periods sounding, %d edits\n",
+           pull ? "taken as played" : "fed blocks", blocks, (long long)manual_audio_sounding(), edits);
     for (int32_t op = 0; op < OP_COUNT; op++) EXPECT_GE(done[op], 20) << "edit kind " << op;
     EXPECT_GE(blocks, 500);
     EXPECT_GE(manual_audio_sounding(), 100);
@@ -205,7 +200,7 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     manual_audio_reset_state();
 }
 
-INSTANTIATE_TEST_SUITE_P(FedBlocksOrAskingForParts, AudioStress, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Parts" : "Blocks"; });
+INSTANTIATE_TEST_SUITE_P(Devices, AudioStress, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "TakenAsPlayed" : "FedBlocks"; });
 
 } // namespace

@@ -1,7 +1,8 @@
-// Audio output: the ring of blocks queued on the wave-output device, the audio thread, and the start and stop of
-// the sound system. init_sounds and deinit_sounds run on the main thread; audio_thread runs on the audio thread it
-// starts. Owns audio_ring, audio_headers, audio_write_pos and the device handle; the audio thread's message queue
-// is the device layer's (audio_device.h).
+// Audio output: the ring of blocks queued on the wave-output device, the audio thread, the samples taken by a
+// device that mixes as it plays, and the start and stop of the sound system. init_sounds and deinit_sounds run on
+// the main thread; audio_thread runs on the audio thread it starts; audio_pull on the device's own thread. Owns
+// audio_ring, audio_headers, audio_write_pos, the block being taken and the device handle; the audio thread's
+// message queue is the device layer's (audio_device.h).
 #include "audio.h"
 
 #include "audio_device.h"
@@ -20,7 +21,7 @@ static bool audio_start_std_thread();
 int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; written under audio_lock
 audio_header audio_headers[AUDIO_HEADERS]; // wave headers; filled under audio_lock, released by the audio thread
 int32_t audio_write_pos;                   // next block of audio_ring to fill; under audio_lock
-int32_t audio_part_done;                   // samples of the block at audio_write_pos mixed so far; under audio_lock
+int32_t audio_part_done;                   // samples of the block at audio_write_pos taken so far; under audio_lock
 bool audio_part_heard;                     // a part of that block sounded; under audio_lock
 audio_dev* audio_device;                   // open device or null; main thread (init_sounds, deinit_sounds)
 bool (*audio_start_thread)() = audio_start_std_thread; // starts the audio thread; tests swap it
@@ -38,13 +39,6 @@ static bool audio_start_std_thread() {
 
 bool audio_thread_running() { return audio_thread_id.load() != std::thread::id(); }
 
-// The first header the audio thread has taken back, or null.
-static audio_header* audio_free_header() {
-    for (audio_header& h : audio_headers)
-        if (h.user == 0) return &h;
-    return nullptr;
-}
-
 // Marks a header in use for length bytes of samples at data.
 static void audio_take_header(audio_header* h, int16_t* data, int32_t length) {
     h->recorded = 0;
@@ -60,7 +54,7 @@ static void audio_take_header(audio_header* h, int16_t* data, int32_t length) {
 void audio_fill(int32_t count) {
     OS_ASSERT(count >= 1);
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    // Whole blocks start at a block's beginning; a device fed in parts is never also fed whole blocks mid-block.
+    // Whole blocks start at a block's beginning: a device is either fed blocks or takes samples as it plays.
     OS_ASSERT(audio_part_done == 0);
     // A header is free once the audio thread has taken it back; whichever is found first carries the next block.
     for (int32_t i = 0; i < AUDIO_HEADERS && count > 0; i++) {
@@ -75,13 +69,11 @@ void audio_fill(int32_t count) {
     }
 }
 
-void audio_fill_part() {
-    std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    for (int32_t left = AUDIO_PART; left > 0;) {
-        audio_header* h = audio_free_header();
-        // At most three parts wait on the device at once, so a header is always free.
-        OS_ASSERT(h != nullptr);
-        if (!h) return;
+// Mixes the next count samples into out, straight from the ring: the current block goes on from the last sample
+// mixed, a block's player tick comes before its first sample, and a finished block that sounded goes to the
+// capture. audio_lock held.
+static void audio_mix_into(int16_t* out, int32_t count) {
+    while (count > 0) {
         if (audio_part_done == 0) {
             // One player tick per block, before its first sample is mixed: the clock stays the same. The count
             // moves on at once, as it would have after mixing the whole block.
@@ -91,11 +83,12 @@ void audio_fill_part() {
             audio_part_heard = false;
         }
         int16_t* block = &audio_ring[audio_write_pos];
-        const int32_t n = left < SND_BLOCK - audio_part_done ? left : SND_BLOCK - audio_part_done;
-        audio_take_header(h, block + audio_part_done, n * (int32_t)sizeof(int16_t));
+        const int32_t n = count < SND_BLOCK - audio_part_done ? count : SND_BLOCK - audio_part_done;
         audio_part_heard = snd_mix_part(block, audio_part_done, n) || audio_part_heard;
+        memcpy(out, block + audio_part_done, (size_t)n * sizeof(int16_t));
+        out += n;
+        count -= n;
         audio_part_done += n;
-        left -= n;
         if (audio_part_done == SND_BLOCK) {
             // The capture takes whole blocks, those that sounded, as the whole-block mixer does.
             if (audio_part_heard && wav_file) wav_append(block);
@@ -103,8 +96,26 @@ void audio_fill_part() {
             audio_write_pos += SND_BLOCK;
             if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;
         }
-        if (audio_device) audio_dev_queue(audio_device, h);
     }
+}
+
+bool audio_pull(int16_t* out, int32_t count) {
+    OS_ASSERT(out != nullptr && count >= 0);
+    if (!out || count <= 0) return false;
+    // The device's thread may hold the device's own lock, which the main thread can be waiting for while it holds
+    // audio_lock (queueing the priming blocks, closing the device), so the lock is only tried, for up to about
+    // 10 ms. The main thread holds it for one step, well under a millisecond; a call that still finds it taken
+    // plays silence, and the song goes on where it was at the next call.
+    std::unique_lock<std::recursive_mutex> hold(audio_lock, std::defer_lock);
+    for (int32_t tries = 0; !hold.try_lock(); tries++) {
+        if (tries == 40) {
+            memset(out, 0, (size_t)count * sizeof(int16_t));
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    audio_mix_into(out, count);
+    return true;
 }
 
 int32_t audio_thread(void*) {
@@ -112,19 +123,13 @@ int32_t audio_thread(void*) {
     for (;;) {
         const audio_message m = audio_dev_wait_message();
         if (m.kind == AUDIO_MSG_QUIT) break;
-        if (m.kind != AUDIO_MSG_DONE && m.kind != AUDIO_MSG_RETURN && m.kind != AUDIO_MSG_NEED) continue;
+        if (m.kind != AUDIO_MSG_DONE) continue;
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        if (m.kind == AUDIO_MSG_NEED) {
-            audio_fill_part();
-            continue;
-        }
         // One player tick per block mixed: the clock and the samples stay the same.
-        if (m.kind == AUDIO_MSG_DONE) {
-            for (int32_t slot = 0; slot < 2; slot++)
-                if (snd_players[slot]) snd_tick(snd_players[slot], slot);
-            audio_fill(1);
-            audio_blocks++;
-        }
+        for (int32_t slot = 0; slot < 2; slot++)
+            if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+        audio_fill(1);
+        audio_blocks++;
         // The returned header stays in use while its replacement is filled, so at most five are in use at once
         // and a block of the ring is never rewritten while the device may still read it.
         const bool ours = m.header >= audio_headers && m.header < audio_headers + AUDIO_HEADERS;
@@ -156,7 +161,9 @@ void audio_open() {
     audio_device = audio_dev_open(&format, audio_dev_post_done);
     OS_ASSERT(audio_device != nullptr);
     if (!audio_device) return;
-    audio_fill(audio_dev_prime_blocks());
+    // A device that takes its sound as it plays is primed with nothing.
+    const int32_t prime = audio_dev_prime_blocks();
+    if (prime > 0) audio_fill(prime);
 }
 
 void audio_close() {

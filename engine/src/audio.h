@@ -1,6 +1,6 @@
 // Audio output: the ring of sample blocks queued on the wave-output device, the audio thread that ticks the song
-// player and mixes a block for every block the device hands back (or, for a device that asks for sound itself,
-// the next part of a block for every request), and the start and stop of the whole sound system. audio_lock, audio_blocks and
+// player and mixes a block for every block the device hands back (or, for a device that takes its samples as it
+// plays, the samples it asks for, mixed on its own thread), and the start and stop of the whole sound system. audio_lock, audio_blocks and
 // snd_players are declared in sound.h.
 #pragma once
 #include "audio_device.h"
@@ -17,7 +17,8 @@ constexpr int32_t AUDIO_BLOCK_BYTES = SND_BLOCK * (int32_t)sizeof(int16_t); // 2
 extern int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; a queued block is never rewritten
 extern audio_header audio_headers[AUDIO_HEADERS]; // the headers; user = in-use marker
 extern int32_t audio_write_pos;                   // sample index of the next block of audio_ring to fill
-extern int32_t audio_part_done;                   // samples of that block mixed so far for a device fed in parts
+extern int32_t audio_part_done;                   // samples of that block taken so far by a device that mixes as
+                                                  // it plays (audio_pull)
 extern bool audio_part_heard;                     // a part of that block sounded
 extern audio_dev* audio_device;                   // the open device, null while none is open
 
@@ -32,9 +33,7 @@ void audio_open();
 void audio_close();
 // Mixes and queues up to count blocks into the free headers. Takes audio_lock itself.
 void audio_fill(int32_t count);
-// For a device that asks for sound itself: mixes and queues the next AUDIO_PART samples, in one header or, where
-// a block ends inside them, two. A block's player tick comes before its first part. Takes audio_lock itself.
-void audio_fill_part();
+// audio_pull (declared in audio_device.h) serves a device that takes its samples as it plays.
 // The audio thread's procedure: waits for the device's messages (a block done, returned or needed) and quit;
 // returns 0 after quit.
 int32_t audio_thread(void* parameter);

@@ -56,27 +56,30 @@ void audio_dev_close(audio_dev* device);
 //
 // Two ways of feeding a device. A device fed block for block gets a replacement for every block it finishes
 // (AUDIO_MSG_DONE) and so keeps the blocks queued at the start, AUDIO_PRIME_BLOCKS, queued all the time (Win32's
-// waveOut, which cannot say when it runs short; the tests' manual device unless told otherwise). A device that asks
-// for sound itself starts with one block, hands finished headers back without asking for a replacement
-// (AUDIO_MSG_RETURN) and, whenever what it holds will not cover its next period, asks for the next AUDIO_PART
-// samples (AUDIO_MSG_NEED). Those are mixed at once, part of a block, so a note typed now waits behind less than
-// one period and one part of queued sound instead of behind whole blocks (SDL2).
-constexpr int32_t AUDIO_PART = 256; // samples per request of a device that asks for sound; one SDL period
-enum : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2, AUDIO_MSG_RETURN = 3, AUDIO_MSG_NEED = 4 };
+// waveOut, which cannot say when it runs short; the tests' manual device unless told otherwise). A device that
+// takes its samples as it plays (SDL2, whose callback asks for each period's samples) is primed with nothing, never
+// queues a block and calls audio_pull for every period: the samples are mixed at that moment, a note typed now is
+// in the next period, and a block is mixed in as many pieces as the periods cut it into.
+enum : int32_t { AUDIO_MSG_DONE = 1, AUDIO_MSG_QUIT = 2 };
 struct audio_message {
-    int32_t kind;         // AUDIO_MSG_DONE, AUDIO_MSG_QUIT, AUDIO_MSG_RETURN or AUDIO_MSG_NEED
-    audio_header* header; // the header the device has finished with (AUDIO_MSG_DONE, AUDIO_MSG_RETURN)
+    int32_t kind;         // AUDIO_MSG_DONE or AUDIO_MSG_QUIT
+    audio_header* header; // the block the device has finished with (AUDIO_MSG_DONE)
 };
 
-// Blocks to queue when the device has opened.
+// Blocks to queue when the device has opened; 0 for a device that takes its samples as it plays.
 int32_t audio_dev_prime_blocks();
+
+// For a device that takes its samples as it plays, on the device's thread: fills out with the next count samples,
+// mixed now (the current block goes on where the last call stopped; a block's player tick comes before its first
+// sample). False, with silence written, when the sound system stayed busy for about 10 ms; the song then goes on
+// where it was at the next call. Never blocks on the main thread for longer, so the device's own lock may be held.
+bool audio_pull(int16_t* out, int32_t count);
 
 // The audio thread's first act: from now on the device can post to this thread. audio_dev_open waits for it.
 void audio_dev_bind_thread();
 // Audio thread: waits for the next message and takes it.
 audio_message audio_dev_wait_message();
-// Any thread: tells the audio thread that the device has finished with header (AUDIO_MSG_DONE, or AUDIO_MSG_RETURN
-// for a device that asks for blocks itself).
+// Any thread: tells the audio thread that the device has finished with header (AUDIO_MSG_DONE).
 void audio_dev_post_done(audio_header* header);
 // Any thread: asks the audio thread to end after the messages already waiting.
 void audio_dev_post_quit();

@@ -19,7 +19,7 @@ struct audio_dev {
 bool manual_audio_fail_open;   // the next open fails
 bool manual_audio_auto_return; // blocks go back as soon as they are queued
 bool manual_audio_record;      // copies of queued blocks are kept
-bool manual_audio_pull;        // the device asks for blocks itself (manual_audio_request_one), as SDL's does
+bool manual_audio_pull;        // the device takes its samples as it plays (manual_audio_take), as SDL's does
 
 static std::mutex manual_mutex;                // guards everything below
 static std::condition_variable manual_signal;  // a block has been queued
@@ -31,7 +31,7 @@ static int64_t manual_total_samples;           // samples queued since open
 static int32_t manual_reset_count;             // audio_dev_reset calls
 static int32_t manual_close_count;             // audio_dev_close calls
 static int32_t manual_in_use_max;              // most headers in use when a block was queued
-static int64_t manual_sounding;                // queued blocks with a sample other than 0
+static int64_t manual_sounding;                // queued blocks (or taken periods) with a sample other than 0
 static std::vector<int16_t> manual_samples;    // recorded samples
 
 void manual_audio_reset_state() {
@@ -53,7 +53,7 @@ void manual_audio_reset_state() {
 
 const char* audio_dev_name() { return "TEST_AUDIO"; }
 
-int32_t audio_dev_prime_blocks() { return manual_audio_pull ? 1 : AUDIO_PRIME_BLOCKS; }
+int32_t audio_dev_prime_blocks() { return manual_audio_pull ? 0 : AUDIO_PRIME_BLOCKS; }
 
 audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     std::lock_guard<std::mutex> hold(manual_mutex);
@@ -79,9 +79,9 @@ void audio_dev_queue(audio_dev* device, audio_header* header) {
     for (const audio_header& h : audio_headers)
         if (h.user) in_use++;
     if (in_use > manual_in_use_max) manual_in_use_max = in_use;
-    // Whole blocks, or parts of blocks after the primed one for a device that asks for sound.
     const int32_t samples = header->length / (int32_t)sizeof(int16_t);
-    OS_ASSERT(samples == SND_BLOCK || (manual_audio_pull && samples > 0 && samples <= AUDIO_PART));
+    // A device that takes its samples as it plays never gets a block.
+    OS_ASSERT(samples == SND_BLOCK && !manual_audio_pull);
     if (manual_audio_record) manual_samples.insert(manual_samples.end(), header->data, header->data + samples);
     for (int32_t i = 0; i < samples; i++)
         if (header->data[i] != 0) {
@@ -182,7 +182,19 @@ bool manual_audio_return_one() {
     return true;
 }
 
-void manual_audio_request_one() { audio_queue_post(AUDIO_MSG_NEED, nullptr); }
+bool manual_audio_take(int32_t count) {
+    std::vector<int16_t> samples((size_t)count);
+    const bool mixed = audio_pull(samples.data(), count);
+    std::lock_guard<std::mutex> hold(manual_mutex);
+    if (manual_audio_record) manual_samples.insert(manual_samples.end(), samples.begin(), samples.end());
+    for (int16_t v : samples)
+        if (v != 0) {
+            manual_sounding++;
+            break;
+        }
+    manual_total_samples += count;
+    return mixed;
+}
 
 bool manual_audio_wait_total(int64_t total, int32_t timeout_ms) {
     std::unique_lock<std::mutex> hold(manual_mutex);
@@ -190,18 +202,10 @@ bool manual_audio_wait_total(int64_t total, int32_t timeout_ms) {
                                   [total] { return manual_total >= total; });
 }
 
-bool manual_audio_wait_samples(int64_t total, int32_t timeout_ms) {
-    std::unique_lock<std::mutex> hold(manual_mutex);
-    return manual_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                                  [total] { return manual_total_samples >= total; });
-}
-
 // ---- The audio thread's messages: the portable queue carries them, as for SDL.
 
 void audio_dev_bind_thread() {}
 audio_message audio_dev_wait_message() { return audio_queue_wait(); }
-void audio_dev_post_done(audio_header* header) {
-    audio_queue_post(manual_audio_pull ? AUDIO_MSG_RETURN : AUDIO_MSG_DONE, header);
-}
+void audio_dev_post_done(audio_header* header) { audio_queue_post(AUDIO_MSG_DONE, header); }
 void audio_dev_post_quit() { audio_queue_post(AUDIO_MSG_QUIT, nullptr); }
 void audio_dev_clear_messages() { audio_queue_clear(); }
