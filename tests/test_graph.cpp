@@ -230,6 +230,24 @@ TEST_F(Display, LayersComposeByAlpha) {
             EXPECT_EQ(window_at(100 + i, 20 + offset), i == offset ? 0xFF808080u : black) << offset << " " << i;
 }
 
+// The transparent part of an upper layer is remembered row by row so that scrolling below it does not read it
+// again; drawing on such a row makes it count again.
+TEST_F(Display, AnUpperLayerRowFoundTransparentShowsWhatIsDrawnOnItLater) {
+    settle();
+    g_layer_on[1] = 1;
+    for (const uint32_t below : {0xFF101010u, 0xFF202020u, 0xFF303030u}) {
+        use_layer(0);
+        g_fill_rect(100, 30, 100, 10, below);
+        if (below == 0xFF303030u) {
+            use_layer(1);
+            g_fill_rect(150, 35, 1, 1, 0xFF0000FFu);
+        }
+        g_flip();
+        EXPECT_EQ(window_at(120, 35), below);
+        EXPECT_EQ(window_at(150, 35), below == 0xFF303030u ? 0xFF0000FFu : below);
+    }
+}
+
 TEST_F(Display, UpperLayersStackInOrderAndTheLowestEnabledLayerIsCopiedWhole) {
     settle();
     g_layer_on[0] = 0;

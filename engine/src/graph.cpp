@@ -18,6 +18,8 @@ int32_t g_target_index;       // index of that layer
 g_rect g_dirty[G_LAYERS];     // per layer, the area drawn since the last flip
 g_rect g_frame;               // union of the enabled layers' dirty areas, composed and presented by os_compose
 uint32_t* g_composite;        // the composed frame, 900 x 520, from os_alloc
+static uint16_t g_clear_lo[G_LAYERS][G_HEIGHT]; // per layer and row, the first column of a span last found fully
+static uint16_t g_clear_hi[G_LAYERS][G_HEIGHT]; // transparent (and one past its last); drawing on the row forgets it
 
 static constexpr g_rect EMPTY_RECT = {0xFFFF, 0xFFFF, 0, 0};
 
@@ -58,6 +60,8 @@ int32_t g_init_display() {
     g_display.window_height = G_HEIGHT;
     g_display.initialised = 1;
     g_frame = EMPTY_RECT;
+    memset(g_clear_lo, 0, sizeof g_clear_lo);
+    memset(g_clear_hi, 0, sizeof g_clear_hi);
 
     const int32_t window = os_init_window(&g_display);
     os_log("RENDER SW\n");
@@ -105,6 +109,8 @@ void g_mark_dirty(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     hi_x = clamp(hi_x, w);
     lo_y = clamp(lo_y, h);
     hi_y = clamp(hi_y, h);
+    // What is drawn on these rows may no longer be transparent.
+    for (int32_t y = lo_y; y < hi_y && y < G_HEIGHT; y++) g_clear_lo[g_target_index][y] = g_clear_hi[g_target_index][y] = 0;
 
     g_rect& r = g_dirty[g_target_index];
     if (lo_x < r.min_x) r.min_x = lo_x;
@@ -167,11 +173,19 @@ void os_compose() {
             for (int32_t y = y0; y < y1; y++) {
                 uint32_t* d = g_composite + y * G_WIDTH;
                 const uint32_t* s = src + y * G_WIDTH;
+                // A row found fully transparent over these columns, and not drawn on since, is passed over
+                // unread: the interface layer's hole over the pattern grid, which scrolls while a song plays.
+                if (g_clear_lo[i][y] <= x0 && x1 <= g_clear_hi[i][y]) continue;
                 // Interface layers are almost always fully transparent or opaque: such a row is a plain select;
                 // rows with a partly transparent pixel take the blend.
                 bool shown = false, partial = false;
                 g_scan_alpha(s, x0, x1, &shown, &partial);
-                if (!shown) continue; // a fully transparent row leaves the composite as it is
+                if (!shown) {
+                    // A fully transparent row leaves the composite as it is.
+                    g_clear_lo[i][y] = (uint16_t)x0;
+                    g_clear_hi[i][y] = (uint16_t)x1;
+                    continue;
+                }
                 if (partial) {
                     for (int32_t x = x0; x < x1; x++) d[x] = blend(d[x], s[x]);
                 } else {
