@@ -201,6 +201,8 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, AudioStress, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "TakenAsPlayed" : "FedBlocks"; });
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "TakenAsPlayed" : "FedBlocks";
+                         });
 
 } // namespace

@@ -39,18 +39,6 @@ static bool audio_start_std_thread() {
 
 bool audio_thread_running() { return audio_thread_id.load() != std::thread::id(); }
 
-// Marks a header in use for length bytes of samples at data.
-static void audio_take_header(audio_header* h, int16_t* data, int32_t length) {
-    h->recorded = 0;
-    h->flags = 0;
-    h->loops = 0;
-    h->next = nullptr;
-    h->reserved[0] = h->reserved[1] = 0;
-    h->data = data;
-    h->length = length;
-    h->user = 1;
-}
-
 void audio_fill(int32_t count) {
     OS_ASSERT(count >= 1);
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
@@ -60,7 +48,14 @@ void audio_fill(int32_t count) {
     for (int32_t i = 0; i < AUDIO_HEADERS && count > 0; i++) {
         audio_header* h = &audio_headers[i];
         if (h->user != 0) continue;
-        audio_take_header(h, &audio_ring[audio_write_pos], AUDIO_BLOCK_BYTES);
+        h->recorded = 0;
+        h->flags = 0;
+        h->loops = 0;
+        h->next = nullptr;
+        h->reserved[0] = h->reserved[1] = 0;
+        h->data = &audio_ring[audio_write_pos];
+        h->length = AUDIO_BLOCK_BYTES;
+        h->user = 1;
         snd_mix(h->data);
         audio_write_pos += SND_BLOCK;
         if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;

@@ -1,7 +1,7 @@
 // Audio output: the ring of sample blocks queued on the wave-output device, the audio thread that ticks the song
 // player and mixes a block for every block the device hands back (or, for a device that takes its samples as it
-// plays, the samples it asks for, mixed on its own thread), and the start and stop of the whole sound system. audio_lock, audio_blocks and
-// snd_players are declared in sound.h.
+// plays, the samples it asks for, mixed on its own thread), and the start and stop of the whole sound system.
+// audio_lock, audio_blocks and snd_players are declared in sound.h.
 #pragma once
 #include "audio_device.h"
 #include "sound.h"

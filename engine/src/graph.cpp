@@ -110,7 +110,8 @@ void g_mark_dirty(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     lo_y = clamp(lo_y, h);
     hi_y = clamp(hi_y, h);
     // What is drawn on these rows may no longer be transparent.
-    for (int32_t y = lo_y; y < hi_y && y < G_HEIGHT; y++) g_clear_lo[g_target_index][y] = g_clear_hi[g_target_index][y] = 0;
+    for (int32_t y = lo_y; y < hi_y && y < G_HEIGHT; y++)
+        g_clear_lo[g_target_index][y] = g_clear_hi[g_target_index][y] = 0;
 
     g_rect& r = g_dirty[g_target_index];
     if (lo_x < r.min_x) r.min_x = lo_x;

@@ -14,7 +14,7 @@ void (*os_log_sink)(const char* line);           // optional second destination 
 bool os_log_quiet;                               // only assertion lines are logged
 static char os_log_buffer[1024];                 // the log's one line buffer, guarded by os_log_mutex
 static std::mutex os_log_mutex;                  // keeps lines from the two threads whole
-static void** os_live_slots;                     // bases of the live blocks, an open-addressed table (null = empty)
+static void** os_live_slots;                     // bases of the live blocks, open-addressed (null = empty slot)
 static size_t os_live_capacity;                  // slots in os_live_slots, a power of two or 0
 static size_t os_live_used;                      // filled slots; at most half the capacity
 

@@ -530,7 +530,8 @@ static bool snd_mix_range(int16_t* block, int32_t from, int32_t count, bool per_
     for (int32_t start = from; start < from + count; start += SND_MIX_CHUNK) {
         const int32_t n = from + count - start < SND_MIX_CHUNK ? from + count - start : SND_MIX_CHUNK;
         bool two[2 * SND_VOICES];
-        for (int32_t j = 0; j < voices; j++) snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j], per_sample);
+        for (int32_t j = 0; j < voices; j++)
+            snd_run_voice(sounding[j], terms[j][0], terms[j][1], n, &two[j], per_sample);
         if (!lasting) {
             memset(block + start, 0, (size_t)n * sizeof(int16_t));
             continue;

@@ -41,7 +41,7 @@ static bool fuzz_same_song(const snd_song* a, const snd_song* b) {
 
 // Room for the largest module: the header, 65535 order entries and 255 patterns of 256 cells with five fields.
 static constexpr int32_t FUZZ_MODULE_MAX = 4 + SND_ORDER_MAX + SND_MAX_PATTERNS * 256 * 6;
-static uint8_t fuzz_written[FUZZ_MODULE_MAX]; // the read song, written
+static uint8_t fuzz_written[FUZZ_MODULE_MAX];   // the read song, written
 static uint8_t fuzz_rewritten[FUZZ_MODULE_MAX]; // the song read back from those bytes, written again
 
 // Packs a song into bytes in one pass: the buffer holds any module, so the size returned is the size stored.
@@ -71,8 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         snd_song again = fuzz_read(fuzz_written, written, &reread);
         fuzz_check(reread == 1, "a written song reads as a module");
         fuzz_check(fuzz_same_song(&song, &again), "a written song reads back as the same song");
-        fuzz_check(fuzz_pack(&again, fuzz_rewritten) == written && memcmp(fuzz_rewritten, fuzz_written, (size_t)written) == 0,
-                   "writing the read-back song gives the same bytes");
+        const bool same_bytes = fuzz_pack(&again, fuzz_rewritten) == written &&
+                                memcmp(fuzz_rewritten, fuzz_written, (size_t)written) == 0;
+        fuzz_check(same_bytes, "writing the read-back song gives the same bytes");
         snd_free_song(&again);
 
         const int32_t patterns_before = song.pattern_count;
