@@ -64,16 +64,21 @@ void audio_fill(int32_t count) {
     }
 }
 
+// One player tick per block, before the block is mixed: the player's clock counts blocks, whoever takes them.
+static void audio_tick_players() {
+    for (int32_t slot = 0; slot < 2; slot++)
+        if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+}
+
 // Mixes the next count samples into out, straight from the ring: the current block goes on from the last sample
 // mixed, a block's player tick comes before its first sample, and a finished block that sounded goes to the
 // capture. audio_lock held.
 static void audio_mix_into(int16_t* out, int32_t count) {
     while (count > 0) {
         if (audio_part_done == 0) {
-            // One player tick per block, before its first sample is mixed: the clock stays the same. The count
-            // moves on at once, as it would have after mixing the whole block.
-            for (int32_t slot = 0; slot < 2; slot++)
-                if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+            // The block's tick comes before its first sample; the count moves on at once, as it would have after
+            // mixing the whole block.
+            audio_tick_players();
             audio_blocks++;
             audio_part_heard = false;
         }
@@ -97,8 +102,8 @@ static void audio_mix_into(int16_t* out, int32_t count) {
 bool audio_pull(int16_t* out, int32_t count) {
     OS_ASSERT(out != nullptr && count >= 0);
     if (!out || count <= 0) return false;
-    // The device's thread may hold the device's own lock, which the main thread can be waiting for while it holds
-    // audio_lock (queueing the priming blocks, closing the device), so the lock is only tried, for up to about
+    // The device's thread may hold the device's own lock, which the main thread takes to pause or close the device;
+    // so that this can never wait on a main thread that waits on it, audio_lock is only tried, for up to about
     // 10 ms. The main thread holds it for one step, well under a millisecond; a call that still finds it taken
     // plays silence, and the song goes on where it was at the next call.
     std::unique_lock<std::recursive_mutex> hold(audio_lock, std::defer_lock);
@@ -120,9 +125,7 @@ int32_t audio_thread(void*) {
         if (m.kind == AUDIO_MSG_QUIT) break;
         if (m.kind != AUDIO_MSG_DONE) continue;
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        // One player tick per block mixed: the clock and the samples stay the same.
-        for (int32_t slot = 0; slot < 2; slot++)
-            if (snd_players[slot]) snd_tick(snd_players[slot], slot);
+        audio_tick_players();
         audio_fill(1);
         audio_blocks++;
         // The returned header stays in use while its replacement is filled, so at most five are in use at once

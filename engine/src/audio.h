@@ -34,8 +34,7 @@ void audio_close();
 // Mixes and queues up to count blocks into the free headers. Takes audio_lock itself.
 void audio_fill(int32_t count);
 // audio_pull (declared in audio_device.h) serves a device that takes its samples as it plays.
-// The audio thread's procedure: waits for the device's messages (a block done, returned or needed) and quit;
-// returns 0 after quit.
+// The audio thread's procedure: waits for block-done and quit messages; returns 0 after quit.
 int32_t audio_thread(void* parameter);
 // True while the audio thread runs (from its start until its last act).
 bool audio_thread_running();

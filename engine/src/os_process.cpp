@@ -1,6 +1,6 @@
 // The tracker's side of the tools: each log line goes to standard output at once (and to the debugger where the
-// backend has set one), and running out of memory stops the program with a message. os_log_output runs on either thread,
-// with the log's lock held; os_out_of_memory on the main thread. Owns nothing.
+// backend has set one), and running out of memory stops the program with a message. os_log_output runs on either
+// thread, with the log's lock held; os_out_of_memory on the main thread. Owns nothing.
 #include "os_tools.h"
 
 #include <cstdio>
