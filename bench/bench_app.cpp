@@ -14,14 +14,14 @@ namespace {
 void start_app() {
     manual_audio_reset_state();
     hl_reset_loop();
-    os_tick();
+    app_start();
     hl_advance_ms(25);
-    os_tick();
+    app_frame(true);
 }
 
 void step() {
     hl_advance_ms(25);
-    os_tick();
+    app_frame(true);
 }
 
 void BM_StepIdle(benchmark::State& state) {

@@ -11,9 +11,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 mkdir -p "$out"
 
-headers=(engine/src/os_tools.h engine/src/os_platform.h engine/src/sound.h engine/replay/replay_platform.h)
-sources=(engine/src/os_tools.cpp engine/src/sound_song.cpp engine/src/sound_synth.cpp engine/src/sound_player.cpp
-         engine/src/sound_module.cpp engine/replay/replay_platform.cpp engine/replay/quavlo_replay.cpp)
+headers=(sound/os_tools.h runtime/os_platform.h sound/sound.h replay/replay_platform.h)
+sources=(sound/os_tools.cpp sound/sound_song.cpp sound/sound_synth.cpp sound/sound_player.cpp
+         sound/sound_module.cpp replay/replay_platform.cpp replay/quavlo_replay.cpp)
 
 # The project's own includes are inlined in order, so they go; system headers stay.
 strip_local() { sed -e '/^#pragma once/d' -e '/^#include "/d' "$root/$1"; }
@@ -44,5 +44,5 @@ PREAMBLE
     strip_local "$f"
   done
 } >"$out/quavlo_replay.cpp"
-cp "$root/engine/replay/quavlo_replay.h" "$out/quavlo_replay.h"
+cp "$root/replay/quavlo_replay.h" "$out/quavlo_replay.h"
 echo "wrote $out/quavlo_replay.cpp and $out/quavlo_replay.h"

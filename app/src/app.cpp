@@ -114,6 +114,39 @@ void app_shutdown() {
 
 int app_present_flag() { return app.editor.present_flag; }
 
+void app_start() {
+    os_frame_start();
+    app_init();
+    os_frame_started();
+}
+
+void app_frame(bool may_wait) {
+    const int32_t wait = os_frame_due();
+    if (wait > 0) {
+        if (may_wait) os_wait_event(wait);
+        return;
+    }
+    app_update();
+    app_draw_interface();
+    app_draw_pattern_view();
+    if (app_present_flag()) g_flip();
+    os_frame_done();
+}
+
+void app_run() {
+    app_start();
+    for (;;) {
+        // Closing the window is a request: the application may first ask about unsaved work, and refuse. A
+        // termination signal is not: nobody may be there to answer, so the program ends at once.
+        const int request = os_poll_event();
+        if (request == OS_EVENT_END || (request == OS_EVENT_CLOSE && app_confirm_quit())) {
+            app_shutdown();
+            return;
+        }
+        app_frame(true);
+    }
+}
+
 void app_report_start_file() {
     if (!app_start_unusable || !app.editor.present_flag) return;
     app_start_unusable = 0;

@@ -27,6 +27,6 @@ int main(int argc, char** argv) {
     os_install_signal_handlers();
     os_window_scale = command.scale;
     app_start_file = command.file;
-    os_run();
+    app_run();
     return 0;
 }
