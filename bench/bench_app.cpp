@@ -46,7 +46,7 @@ BENCHMARK(BM_StepTyping);
 void BM_StepPlaying(benchmark::State& state) {
     start_app();
     app_lock();
-    snd_play_song(&app.song);
+    snd_play_song(&audio_engine, &app.song);
     app_unlock();
     int32_t steps = 0;
     for (auto _ : state) {
@@ -55,7 +55,7 @@ void BM_StepPlaying(benchmark::State& state) {
         step();
     }
     app_lock();
-    snd_stop_song(&app.song);
+    snd_stop_song(&audio_engine, &app.song);
     app_unlock();
     app_shutdown();
 }
@@ -64,7 +64,7 @@ BENCHMARK(BM_StepPlaying);
 void BM_StepPlayingFullFrame(benchmark::State& state) {
     start_app();
     app_lock();
-    snd_play_song(&app.song);
+    snd_play_song(&audio_engine, &app.song);
     app_unlock();
     os_mouse_x = 60;
     os_mouse_y = 400;
@@ -72,7 +72,7 @@ void BM_StepPlayingFullFrame(benchmark::State& state) {
     for (auto _ : state) step();
     os_mouse_down = 0;
     app_lock();
-    snd_stop_song(&app.song);
+    snd_stop_song(&audio_engine, &app.song);
     app_unlock();
     app_shutdown();
 }

@@ -71,8 +71,8 @@ extern uint32_t os_next_fps;  // os_clock value at which the next FPS line is du
 extern uint16_t os_time_now;  // low 16 bits of os_time_ms at the latest reading of the frame clock
 extern uint16_t os_time_prev; // the reading before
 
-// ---- Window scale (os_window.cpp), main thread. The entry point sets the request before the program starts; the backend
-// applies it when it creates the window. The frame and everything drawn into it stay 900 x 520.
+// ---- Window scale (os_window.cpp), main thread. The entry point sets the request before the program starts; the
+// backend applies it when it creates the window. The frame and everything drawn into it stay 900 x 520.
 constexpr int32_t OS_MAX_SCALE = 3;      // largest window scale
 constexpr int32_t OS_PANEL_ROOM_X = 40;  // room left beside a fitted window for borders and side panels
 constexpr int32_t OS_PANEL_ROOM_Y = 100; // room left above and below it for the title bar and panels
@@ -87,6 +87,13 @@ int32_t os_fit_scale(int32_t usable_width, int32_t usable_height);
 int32_t os_window_to_frame(int32_t position, int32_t window_size, int32_t output_size, int32_t offset, int32_t factor);
 
 int32_t os_time_ms(); // milliseconds from the monotonic counter (os_clock.cpp)
+
+// ---- The program's process (os_process.cpp). Hands the sound engine its host hooks: log lines to standard output
+// (and os_log_debugger), a stop with a message when memory runs out, files synced to the disk. Called first thing by
+// every program of the tracker's (the tracker, quavlo-cli, the tests' support).
+void os_use_process_hooks();
+// A copy of each log line for the debugger, set by a backend's entry point that has one; null: none.
+extern void (*os_log_debugger)(const char* line);
 
 // ---- The frame clock (platform.cpp). The host owns the loop: it calls os_frame_start, starts the program,
 // calls os_frame_started, and from then on asks os_frame_due whether a step is due; when it is, the host runs the

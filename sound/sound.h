@@ -1,12 +1,17 @@
 // The sound engine's records and functions: the song and its generated samples, the voices and the mixer,
-// the song player, and the module, C header and WAV files that carry a song out of the program.
+// the song player, the one block renderer, and the module, C header and WAV files that carry a song out of the
+// program.
 //
-// Threads: the main thread edits songs and starts, stops and previews; the audio thread ticks the player and
-// mixes. Both hold audio_lock (recursive) while they touch songs, patterns, voices or player state.
+// Everything a playing song changes lives in one record, snd_engine: the voices, the player slots, the block
+// clock, the noise seed and the WAV capture. Every function that touches playing state takes the engine first, so
+// several engines can play in one process, each giving exactly the samples it gives alone. An engine is used by one
+// thread at a time: its host serialises the calls (the tracker holds audio_lock; the replayer one handle per song).
+// The engine includes no platform header, prints nothing, never exits and starts no thread: the log and memory come
+// from os_tools' host hooks, the clock from the engine's snd_clock_ms.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 
 #include "os_tools.h"
 
@@ -22,6 +27,25 @@ constexpr int32_t SND_SAMPLE_SLOTS = 11;    // records allocated in a sample tab
 constexpr int32_t SND_SAMPLES = 8;          // generated samples per song
 constexpr int32_t SND_NOTES = 120;          // entries of snd_note_freq
 constexpr int32_t SND_ORDER_MAX = 65535;    // the module format counts order entries in 16 bits
+
+// Effect commands: the low nibble of a cell's effect byte, the parameter byte beside it. The player carries out
+// SND_FX_OFF (its note off), SND_FX_PATTERN, SND_FX_STOP, SND_FX_ROW, SND_FX_JUMP and SND_FX_SPEED itself;
+// snd_set_effect applies every other command to the voice (and resets it for a whole byte of 0).
+enum : uint8_t {
+    SND_FX_OFF = 0x0,        // note off; the whole byte 0 also ends every effect of the voice
+    SND_FX_SLIDE_UP = 0x1,   // both target steps rise by param * 1000 / 22050
+    SND_FX_SLIDE_DOWN = 0x2, // both target steps fall by as much, not below 0
+    SND_FX_ARPEGGIO = 0x3,   // note, + high nibble, + low nibble semitones, a step every snd_arp_period samples
+    SND_FX_FADE = 0x4,       // the gain fades out over param blocks, then the voice stops
+    SND_FX_PATTERN = 0x5,    // the channel plays pattern param until the end of the current one
+    SND_FX_DETUNE = 0x6,     // the second oscillator param * 0.01 steps above the first
+    SND_FX_VIBRATO = 0x7,    // rate from the high nibble, depth from the low one
+    SND_FX_STOP = 0x8,       // the song stops
+    SND_FX_ROW = 0xB,        // the next row played is row param of the same pattern
+    SND_FX_JUMP = 0xD,       // the next row played is row 0 of order position param (255: the next position)
+    SND_FX_SPEED = 0xF,      // blocks per row from the low nibble, arpeggio period 5510 / high nibble
+};
+constexpr uint8_t SND_FX_INVERTED = 2; // an effect byte's high nibble that turns the voice's output over
 
 // Cell flag bits: bit j marks field j of the cell as present.
 enum : uint8_t { SND_HAS_NOTE = 1, SND_HAS_SAMPLE = 2, SND_HAS_VOLUME = 4, SND_HAS_EFFECT = 8, SND_HAS_PARAM = 16 };
@@ -87,14 +111,9 @@ struct snd_voice {
     uint8_t enabled;         // channel switched on (mute switch)
 };
 
-// ---- Song model and generated samples (sound_song.cpp)
-extern uint16_t sound_amplitude;  // clip ceiling, 32767 once the sound system has started
-extern int32_t snd_live_samples;  // sample data blocks alive
-extern uint32_t snd_noise_seed;   // noise generator state, 55 at start
-extern int16_t os_sin_table[256]; // table sine over a period of 6.28 radians
-extern int32_t (*snd_clock_ms)(); // millisecond clock that seeds the noise sample (os_time_ms by default)
-
-extern float os_sin_value[256]; // os_sin_table scaled to -1..1, the values os_sin returns
+extern int16_t os_sin_table[256];      // table sine over a period of 6.28 radians; constant once filled before main
+extern float os_sin_value[256];        // os_sin_table scaled to -1..1, the values os_sin returns
+extern float snd_note_freq[SND_NOTES]; // note index -> frequency in Hz; constant once filled before main
 
 constexpr double OS_SIN_SCALE = 40.76433121019108; // table entries per radian: 256 / 6.28
 
@@ -105,56 +124,113 @@ inline float os_sin(float x) {
     return os_sin_value[index];
 }
 
-snd_song snd_create_song(snd_song* song, uint8_t pattern_count);
-void snd_free_song(snd_song* song);
+constexpr int32_t WAV_QUEUE_BLOCKS = 256; // blocks the capture's queue holds: 12.8 s of audio
+
+// The WAV capture of an engine. The renderer hands every whole block that sounded to a queue (never writing to the
+// file itself); the host's main loop writes the queued blocks with wav_drain, so that a slow or stalled disk never
+// holds up the sound. One renderer thread and one writer thread: the queue's two counters are the only fields both
+// touch.
+struct snd_capture {
+    FILE* wav_file = {};                // open capture, null when none; the writer's
+    const char* wav_path = {};          // its name when wav_start opened it ("song.wav"), else null
+    int32_t wav_samples = {};           // samples that reached the file; the writer's
+    int32_t wav_failed = {};            // 1 once a write failed or the queue overflowed and the capture ended; the
+                                        // writer sets it, the application clears it
+    int16_t* queue = {};                // WAV_QUEUE_BLOCKS blocks in a ring, from os_alloc while a capture runs
+    std::atomic<uint32_t> queued = {};  // blocks handed to the queue so far; the renderer advances it
+    std::atomic<uint32_t> written = {}; // blocks taken from the queue so far; the writer advances it
+    std::atomic<uint8_t> taking = {};   // 1 while the renderer hands blocks over; the writer sets and clears it with
+                                        // the renderer stopped (under the host's lock)
+    std::atomic<uint8_t> overflow = {}; // 1 once a block found the queue full; set by the renderer
+    // The capture's file writes: fwrite, or a test's slow one.
+    size_t (*write)(const void* data, size_t size, size_t count, FILE* file) = nullptr;
+};
+
+// All of the engine's mutable state: one record per playing song (the tracker's one, or each of the replayer's).
+struct snd_engine {
+    snd_voice snd_voices[2][SND_VOICES] = {}; // two banks, one per player slot; voice i plays channel i
+    snd_song* snd_players[2] = {};            // songs in the two player slots, null when empty
+    int32_t snd_slot = {};                    // bank addressed by snd_play_note, snd_note_on and snd_set_effect
+    uint8_t snd_song_mode = 1;                // 1 song mode, 0 pattern mode
+    int32_t snd_arp_period = {};              // arpeggio step length in output samples
+    int32_t audio_blocks = {};                // blocks begun by the renderer: the player's clock
+    uint32_t snd_noise_seed = 55;             // noise generator state, 55 at start
+    uint16_t sound_amplitude = {};            // clip ceiling, 32767 once the engine is ready
+    int32_t snd_live_samples = {};            // sample data blocks alive in songs made by this engine
+    int32_t (*snd_clock_ms)() = nullptr;      // millisecond clock that seeds the noise sample; null reads 0
+    // The block being rendered: snd_render hands it out in pieces of any size.
+    int16_t block[SND_BLOCK] = {};  // the block's samples as far as mixed
+    int32_t block_done = SND_BLOCK; // samples of block mixed and handed out; SND_BLOCK before the first
+    bool block_heard = {};          // a part of the block sounded
+    int32_t block_order_pos = {};   // slot 0's order position when the block began (0 before any)
+    int32_t block_row = {};         // slot 0's row when the block began (0 before any)
+    // Where rendering ends (the replayer and the command line; the tracker renders for ever).
+    bool end_with_song = {};  // rendering ends once slot 0 is empty (its song stopped itself)
+    int32_t pass_limit = {};  // rendering ends when slot 0's song comes back to its start this many
+                              // times; 0 never
+    int32_t passes = {};      // returns to the start counted so far
+    bool row_played = {};     // slot 0's song has played a row since the engine was readied
+    bool ended = {};          // rendering has ended: snd_render gives no more samples
+    snd_capture capture = {}; // the WAV capture
+};
+
+// The engine as the sound start-up leaves it: clip ceiling 32767, both voice banks at rest with the four channel
+// voices switched on, both player slots empty, block clock 0, noise seed 55, no capture, nothing ended. The clock
+// and the capture's writer are kept.
+void snd_init_engine(snd_engine* e);
+
+// ---- Song model and generated samples (sound_song.cpp)
+
+snd_song snd_create_song(snd_engine* e, snd_song* song, uint8_t pattern_count);
+// Stops the song in e's player and frees its tables and samples.
+void snd_free_song(snd_engine* e, snd_song* song);
 void snd_add_pattern(snd_song* song);
 void snd_delete_pattern(snd_song* song, int32_t index);
 void snd_insert_order(snd_song* song, int32_t index);
 void snd_delete_order(snd_song* song, int32_t index);
-int32_t snd_check_sample(const snd_sample* sample);
-void snd_gen_sine(snd_sample* s);
-void snd_gen_ramp(snd_sample* s);
-void snd_gen_square(snd_sample* s, float duty);
-void snd_gen_noise(snd_sample* s);
-void snd_gen_triangle(snd_sample* s);
+int32_t snd_check_sample(const snd_engine* e, const snd_sample* sample);
+void snd_gen_sine(snd_engine* e, snd_sample* s);
+void snd_gen_ramp(snd_engine* e, snd_sample* s);
+void snd_gen_square(snd_engine* e, snd_sample* s, float duty);
+void snd_gen_noise(snd_engine* e, snd_sample* s);
+void snd_gen_triangle(snd_engine* e, snd_sample* s);
 // A song the player and editor can use: it has samples and at least one order entry.
 bool snd_song_usable(const snd_song* song);
 // Adds one empty pattern to a song without patterns and points order entries beyond the table at pattern 0.
 void snd_repair_song(snd_song* song);
 
 // ---- Voices and mixer (sound_synth.cpp)
-extern snd_voice snd_voices[2][SND_VOICES]; // two banks, one per player slot
-extern int32_t snd_slot;                    // bank addressed by the voice operations
-extern float snd_note_freq[SND_NOTES];      // note index -> frequency in Hz
-
-void snd_reset_voices(int32_t bank);
-void snd_play_note(int32_t semitone, int32_t octave, int32_t voice, snd_sample* sample, int32_t duration);
-void snd_note_on(snd_sample* sample, int32_t voice, float freq, int32_t duration);
-void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect);
-void snd_mix(int16_t* block); // with audio_lock held
+void snd_reset_voices(snd_engine* e, int32_t bank);
+void snd_play_note(snd_engine* e, int32_t semitone, int32_t octave, int32_t voice, snd_sample* sample,
+                   int32_t duration);
+void snd_note_on(snd_engine* e, snd_sample* sample, int32_t voice, float freq, int32_t duration);
+void snd_set_effect(snd_engine* e, int32_t voice, uint8_t param, uint8_t effect);
+// Mixes a whole block and hands it to a running capture when it sounds (no tick, no count: snd_render does both).
+void snd_mix(snd_engine* e, int16_t* block);
 // Mixes samples from..from + count - 1 of the block being played into block + from, without capturing them;
 // true when they sound, false when the rest of the block is silence. A block mixed part by part gives the same
 // samples as snd_mix; a voice started between parts sounds from the next part.
-bool snd_mix_part(int16_t* block, int32_t from, int32_t count);
+bool snd_mix_part(snd_engine* e, int16_t* block, int32_t from, int32_t count);
 // The same mix with every voice taken one sample at a time through all of its per-sample steps: the
 // straightforward form of the arithmetic, kept as the reference snd_mix's stretches are checked against.
-void snd_mix_per_sample(int16_t* block);
+void snd_mix_per_sample(snd_engine* e, int16_t* block);
 
 // ---- Song player (sound_player.cpp)
-extern std::recursive_mutex audio_lock; // the one lock between the main and the audio thread
-extern int32_t audio_blocks;            // blocks filled by the audio thread: the player's clock
-extern snd_song* snd_players[2];        // player slots, null when empty
-extern uint8_t snd_song_mode;           // 1 song mode, 0 pattern mode
-extern int32_t snd_arp_period;          // arpeggio step length in output samples
+// Both voice banks at rest with the four channel voices switched on, and both player slots empty.
+void snd_ready_players(snd_engine* e);
+void snd_play_song(snd_engine* e, snd_song* song);
+void snd_play_pattern(snd_engine* e, snd_song* song);
+void snd_stop_song(snd_engine* e, snd_song* song);
+bool snd_tick(snd_engine* e, snd_song* song, int32_t slot);
+snd_pattern* snd_channel_pattern(snd_engine* e, snd_song* song, int32_t channel);
 
-// Both voice banks at rest with the four channel voices switched on, and both player slots empty: the state the
-// sound start-up leaves the player in.
-void snd_ready_players();
-void snd_play_song(snd_song* song);
-void snd_play_pattern(snd_song* song);
-void snd_stop_song(snd_song* song);
-bool snd_tick(snd_song* song, int32_t slot);
-snd_pattern* snd_channel_pattern(snd_song* song, int32_t channel);
+// ---- The block renderer (sound_render.cpp)
+// Writes the next count samples of the engine's output to out and returns how many it wrote: all of them, unless
+// rendering has ended (end_with_song, pass_limit), and from then on 0. Each block of SND_BLOCK samples begins
+// with one player tick of every occupied slot and one count of audio_blocks, before its first sample; a block is
+// mixed in as many pieces as the calls cut it into, with the same samples, and the capture takes each whole block
+// that sounded when its last sample is mixed. How the calls cut the output never changes a sample.
+int32_t snd_render(snd_engine* e, int16_t* out, int32_t count);
 
 // ---- Module format in memory (sound_module.cpp)
 // Packs the song as module bytes into out (null: only counts). Returns the module's size, which may exceed
@@ -166,25 +242,39 @@ int32_t snd_pack_module(const snd_song* song, uint8_t* out, int32_t capacity);
 // bytes are not a module with at least one order entry.
 int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size);
 // A fresh song with the eight samples, then snd_read_module.
-snd_song snd_unpack_module(const uint8_t* data, int32_t size);
+snd_song snd_unpack_module(snd_engine* e, const uint8_t* data, int32_t size);
 
 // ---- Files (sound_files.cpp)
-extern FILE* wav_file;      // open capture, null when none; set and withdrawn under audio_lock
-extern int32_t wav_samples; // samples appended since wav_start
-extern int32_t wav_failed;  // 1 once an append failed and ended the capture; under audio_lock, the application clears it
-
 int32_t save_module(const char* path, const snd_song* song);
-snd_song load_module(const char* path);
+snd_song load_module(snd_engine* e, const char* path);
 int32_t export_c_header(const char* path, const char* name, const snd_song* song);
 // The array name of the header written to path: the file's name without directory, cut before its first '.',
 // made a C identifier: every byte other than a letter, digit or '_' becomes '_', and a name that would start
 // with a digit (or be empty) gets a '_' in front. Stores at most capacity - 1 bytes and a terminating zero;
 // returns the name's whole length.
 int32_t snd_header_name(const char* path, char* name, int32_t capacity);
-void wav_start();
-int32_t wav_stop();
 int32_t wav_write_header(FILE* file, int32_t data_size);
-// Mixer's append of one computed block to a running capture. When the block cannot be written whole (disk full,
-// I/O error), the capture ends there: the header gets the sizes of the samples that reached the file, the file is
-// closed, wav_file becomes null and wav_failed 1. Playback is not touched.
-void wav_append(const int16_t* block);
+// Appends samples to a WAV file's data as 16-bit little-endian values; returns the bytes written.
+size_t wav_write_samples(FILE* file, const int16_t* samples, int32_t count,
+                         size_t (*write)(const void*, size_t, size_t, FILE*));
+
+// ---- WAV capture (sound_capture.cpp). wav_start, wav_capture_into and wav_end_taking run while the renderer does
+// not (the tracker holds audio_lock); wav_drain on the writer's thread at any time; wav_stop on the writer's thread
+// while the renderer does not run, or at any time after wav_end_taking.
+// Starts a capture into "song.wav" in the current directory (a capture still running is finished first).
+void wav_start(snd_engine* e);
+// Starts a capture into an open file, just past the header the caller wrote. False (nothing started) when the
+// queue finds no memory.
+bool wav_capture_into(snd_engine* e, FILE* file);
+// From now on the renderer hands no more blocks over; those already queued are still written.
+void wav_end_taking(snd_engine* e);
+// Writes the queued blocks to the file. When a write fails (disk full, I/O error) or the queue overflowed, the
+// capture ends there as a finished file: the header counts the samples that reached it (a half sample is cut off),
+// the file is closed, wav_file becomes null and wav_failed 1. Returns the blocks written.
+int32_t wav_drain(snd_engine* e);
+// Ends the capture: the renderer hands nothing more over, the queue is written, the header gets its sizes and the
+// file is closed; the queue goes. Returns fclose's result (EOF, and an assertion, when no capture ran; EOF when its
+// file had already been closed by a failed write).
+int32_t wav_stop(snd_engine* e);
+// The renderer's side (sound_render.cpp): hands one mixed block to a running capture's queue.
+void wav_append(snd_engine* e, const int16_t* block);

@@ -70,7 +70,7 @@ TEST_F(LifecycleTest, InitBuildsPicturesFontsButtonsAndTheSong) {
     EXPECT_EQ(app.song.pattern_count, 1);
     EXPECT_EQ(app.song.order_len, 1);
     EXPECT_EQ(app.song.sample_count, 8);
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     EXPECT_EQ(app.editor.status_dirty, 1);
     EXPECT_EQ(app.editor.pattern_dirty, 1);
     EXPECT_EQ(app.editor.present_flag, 0);
@@ -133,7 +133,7 @@ TEST_F(LifecycleTest, RecordingStillRunningAtShutDownIsFinished) {
     play_blocks(6);
     EXPECT_STREQ(app.btn_wav.label, "STOP");
     stop();
-    EXPECT_EQ(wav_file, nullptr);
+    EXPECT_EQ(audio_engine.capture.wav_file, nullptr);
     std::ifstream f(dir / "song.wav", std::ios::binary);
     const std::vector<uint8_t> wav((std::istreambuf_iterator<char>(f)), {});
     ASSERT_EQ(wav.size(), 44u + 4u * SND_BLOCK * 2);
@@ -158,7 +158,7 @@ TEST(LifecycleRun, RunLoopFromStartToQuit) {
     hl_push_key(VK_RETURN, false);
     for (int i = 0; i < 100; i++) hl_push_call([] {});
     bool was_playing = false;
-    hl_push_call([&] { was_playing = snd_players[0] != nullptr; });
+    hl_push_call([&] { was_playing = audio_engine.snd_players[0] != nullptr; });
     hl_push_quit();
     hl_push_key('Q', true); // never taken: the loop ends at the quit
     app_run();

@@ -74,7 +74,7 @@ void app_init() {
     app.font_large2 = g_create_font(&app.glyph_strip_2x, 16);
     app.font_small = g_create_font(&app.glyph_strip_1x, 8);
 
-    snd_create_song(&app.song, 1);
+    snd_create_song(&audio_engine, &app.song, 1);
     app_undo_clear();
     // A module named on the command line replaces the new song as LOAD would; one that gives no usable song
     // leaves the new song and is reported once the window shows it.
@@ -100,11 +100,9 @@ void app_shutdown() {
 
     app_lock();
     // A capture still running is finished, so that "song.wav" is a complete file.
-    if (wav_file) {
-        wav_stop();
-        app.btn_wav.label = "WAV";
-    }
-    snd_free_song(&app.song);
+    if (audio_engine.capture.wav_file) app.btn_wav.label = "WAV";
+    app_end_capture();
+    snd_free_song(&audio_engine, &app.song);
     app_undo_clear();
     app_unlock();
 

@@ -3,6 +3,7 @@
 // Main thread only; the song, its patterns and the voices are also read by the audio thread, so the main
 // thread touches them with audio_lock held (app_lock / app_unlock).
 #pragma once
+#include "audio.h"
 #include "graph.h"
 #include "sound.h"
 
@@ -105,6 +106,9 @@ void app_report_start_file();
 void app_show_message(const char* text);
 int app_file_save(); // 1 when the song was written to a file
 void app_file_wav();
+// Ends the WAV capture, if one runs: the audio thread stops handing blocks over, and the blocks still queued are
+// written with the lock released. Nothing happens without a capture.
+void app_end_capture();
 // After a capture ended because "song.wav" could not be written (disk full, I/O error): the WAV button reads "WAV"
 // again and the "Can not save" box is shown, once per failed capture. Called at the start of each update.
 void app_report_wav_failure();

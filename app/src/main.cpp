@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    os_use_process_hooks();
     app_command_line command;
     app_read_command_line(argc, argv, getenv("QUAVLO_SCALE"), &command);
     switch (command.action) {

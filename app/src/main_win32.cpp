@@ -3,9 +3,11 @@
 #include "platform_win32.h"
 
 #include "app.h"
+#include "os_platform.h"
 #include "os_tools.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    os_use_process_hooks();
     os_log_debugger = os_debug_output;
     app_run();
     return 0;

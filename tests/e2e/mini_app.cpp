@@ -42,6 +42,7 @@ static void mini_shutdown() {
 
 // The host's loop over the frame clock, as the tracker's entry points run theirs.
 int main() {
+    os_use_process_hooks();
     os_frame_start();
     mini_init();
     os_frame_started();
