@@ -16,6 +16,5 @@ if(WIN32)
 else()
   set(QUAVLO_CLI_STDIO ${CMAKE_CURRENT_LIST_DIR}/cli_stdio_posix.cpp)
 endif()
-add_executable(quavlo-cli ${CMAKE_CURRENT_LIST_DIR}/quavlo_cli.cpp ${CMAKE_CURRENT_LIST_DIR}/cli_platform.cpp
-                          ${QUAVLO_CLI_STDIO})
+add_executable(quavlo-cli ${CMAKE_CURRENT_LIST_DIR}/quavlo_cli.cpp ${QUAVLO_CLI_STDIO})
 target_link_libraries(quavlo-cli PRIVATE quavlo_runtime CLI11::CLI11)
