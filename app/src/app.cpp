@@ -49,6 +49,7 @@ static void app_place_button(ui_button* b, int32_t y, const char* label) {
 void app_init() {
     memset(&app, 0, sizeof app);
     status_pattern = -1;
+    status_order_pos = -1;
 
     // The window creation checks that nothing is allocated yet, so the display comes first.
     g_init_display();

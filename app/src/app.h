@@ -73,6 +73,7 @@ void app_run();
 
 extern app_state app;              // the application's state; main thread
 extern int32_t status_pattern;     // the song's current pattern as of the last interface drawing, -1 at start
+extern int32_t status_order_pos;   // the song's order position as of the last interface drawing, -1 at start
 extern const char* app_start_file; // module named on the command line, loaded by app_init; null for none
 
 // The lock between the editor and the audio thread. app_lock/app_unlock count how deep the main thread holds
