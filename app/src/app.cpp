@@ -88,6 +88,7 @@ void app_init() {
     app_place_button(&app.btn_wav, 205, "WAV");
 
     ed.cur_octave = 4;
+    ed.edit_step = 1;
     os_step_ms = 25;
 }
 
@@ -130,6 +131,7 @@ void app_frame(bool may_wait) {
     app_update();
     app_draw_interface();
     app_draw_pattern_view();
+    app_draw_help();
     if (app_present_flag()) g_flip();
     os_frame_done();
 }
