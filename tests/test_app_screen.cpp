@@ -545,8 +545,8 @@ TEST_F(ScreenTest, OrderPositionOnScreenFollowsTheEntryBeingPlayed) {
     ASSERT_EQ(app.song.order_pos, 0);
     tap(VK_RETURN);
     const struct {
-        int blocks;      // blocks handed back since the last check
-        int32_t entry;   // the entry then being played
+        int blocks;    // blocks handed back since the last check
+        int32_t entry; // the entry then being played
     } checks[] = {{3 + 2 * 10, 0}, {2 * 54, 1}, {2 * 64, 2}, {2 * 64, 3}, {2 * 64, 0}};
     for (const auto& c : checks) {
         play_blocks(c.blocks);

@@ -1,5 +1,6 @@
-// Undo and redo: every kind of edit (note cuts and transposes among them) back to the exact bytes and forward again, the cursor back where the edit
-// happened, the number of steps and the memory they hold, and undo while the audio thread plays the song.
+// Undo and redo: every kind of edit (note cuts and transposes among them) back to the exact bytes and forward again,
+// the cursor back where the edit happened, the number of steps and the memory they hold, and undo while the audio
+// thread plays the song.
 #include "app_fixture.h"
 
 #include <cstring>

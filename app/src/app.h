@@ -4,6 +4,7 @@
 // thread touches them with audio_lock held (app_lock / app_unlock).
 #pragma once
 #include "graph.h"
+#include "os_platform.h"
 #include "sound.h"
 
 #include <cstdint>
@@ -52,10 +53,11 @@ struct app_state {
     g_image logo_image;     // title picture, 512 x 50
     app_editor editor;      // cursor, sample, octave, redraw flags, selection, copied block
     char song_name[256];    // file (without directory) the song was last loaded from or saved to; "" for a new one
-    uint8_t title_changed;  // the window title carries the unsaved-changes mark
-    uint8_t title_stale;    // song_name changed since the window title was last set
-    uint8_t help_open;      // the help screen is shown over the grid (F9)
-    uint8_t help_drawn;     // what the help layer shows: 1 the help screen, 0 nothing
+    char song_dir[OS_PATH_CHARS]; // directory of the song last loaded or saved, where the dialogs start; "" at first
+    uint8_t title_changed;        // the window title carries the unsaved-changes mark
+    uint8_t title_stale;          // song_name changed since the window title was last set
+    uint8_t help_open;            // the help screen is shown over the grid (F9)
+    uint8_t help_drawn;           // what the help layer shows: 1 the help screen, 0 nothing
 };
 
 // The tracker's start-up, step and shut-down, and the loop the native entry points run (app.cpp).
@@ -63,7 +65,7 @@ void app_init();
 void app_update();
 void app_draw_interface();
 void app_draw_pattern_view();
-void app_draw_help(); // the help screen's layer, when it was opened or closed (help.cpp)
+void app_draw_help();   // the help screen's layer, when it was opened or closed (help.cpp)
 int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
 int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
 void app_shutdown();

@@ -120,9 +120,9 @@ void app_draw_help() {
     const int32_t right = APP_HELP_X + 8 + 48 * small.advance;
     app_help_column("KEYS", app_help_keys_list, (int32_t)(sizeof app_help_keys_list / sizeof app_help_keys_list[0]),
                     APP_HELP_KEY_CHARS, left, top);
-    int32_t y = app_help_column("EFFECTS", app_help_effects_list,
-                                (int32_t)(sizeof app_help_effects_list / sizeof app_help_effects_list[0]), 6, right,
-                                top);
+    int32_t y =
+        app_help_column("EFFECTS", app_help_effects_list,
+                        (int32_t)(sizeof app_help_effects_list / sizeof app_help_effects_list[0]), 6, right, top);
     y += APP_HELP_LINE / 2;
     for (const char* note : app_help_effect_notes) {
         g_draw_text(note, &small, right, y);
