@@ -50,7 +50,7 @@ static constexpr app_help_line app_help_keys_list[] = {
 };
 
 static constexpr app_help_line app_help_effects_list[] = {
-    {"00 00", "NOTE CUT AND ALL EFFECTS OFF"},
+    {"00 00", "NOTE CUT AND EFFECTS OFF (06 STAYS)"},
     {"01 XX", "SLIDE UP XX HZ"},
     {"02 XX", "SLIDE DOWN XX HZ"},
     {"03 XY", "ARPEGGIO: NOTE  +X  +Y SEMITONES"},
