@@ -83,10 +83,25 @@ static void app_song_replaced() {
     app.editor.status_dirty = 1;
 }
 
+// Making a song (its eight samples) touches only the engine's sample-making state, the noise seed and the count of
+// live samples, which rendering never reads: it runs without the lock, so the sound never waits for it. Freeing the
+// old song stops it in the player, which needs the lock.
+static snd_song app_make_song_unlocked(const char* path) {
+    const int32_t depth = app_release_lock();
+    snd_song song;
+    if (path)
+        song = load_module(&audio_engine, path);
+    else
+        snd_create_song(&audio_engine, &song, 1);
+    app_reacquire_lock(depth);
+    return song;
+}
+
 void app_file_new() {
     if (!app_may_discard("The song has unsaved changes. Save them before starting a new song?")) return;
+    snd_song fresh = app_make_song_unlocked(nullptr);
     snd_free_song(&audio_engine, &app.song);
-    snd_create_song(&audio_engine, &app.song, 1);
+    app.song = fresh;
     app_song_replaced();
     app.song_name[0] = 0;
     app.title_stale = 1;
@@ -95,7 +110,7 @@ void app_file_new() {
 // The file is read before the song is touched: a file that does not give a usable song leaves the song as
 // it was.
 int app_load_file(const char* path) {
-    snd_song loaded = load_module(&audio_engine, path);
+    snd_song loaded = app_make_song_unlocked(path);
     if (!snd_song_usable(&loaded)) {
         snd_free_song(&audio_engine, &loaded);
         return 0;
@@ -127,7 +142,10 @@ int app_file_save() {
     if (chosen < 0) app_show_message("Can not save");
     if (chosen <= 0) return 0;
 
+    // The file is written and synced without the lock: the song is stopped, so the audio thread only reads the
+    // samples of a preview, and only this thread changes the song.
     int32_t ok;
+    const int32_t depth = app_release_lock();
     if (type == OS_FILE_HEADER) {
         // The array is named after the file, as a C identifier; it may be one byte longer than the path.
         char name[APP_PATH_CHARS + 1];
@@ -135,10 +153,11 @@ int app_file_save() {
         ok = export_c_header(path, name, &app.song);
     } else {
         ok = save_module(path, &app.song);
-        if (ok) {
-            app_undo_mark_saved();
-            app_set_song_name(path);
-        }
+    }
+    app_reacquire_lock(depth);
+    if (ok && type != OS_FILE_HEADER) {
+        app_undo_mark_saved();
+        app_set_song_name(path);
     }
     if (!ok) app_show_message("Can not save");
     return ok ? 1 : 0;
