@@ -21,6 +21,11 @@ if(TARGET quavlo AND TARGET quavlo_sdl AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
            COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/signals_session.py $<TARGET_FILE:quavlo>
                    $<TARGET_FILE:quavlo-cli>)
   set_tests_properties(e2e_signals PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # The X server ends under a WAV capture: the tracker logs it and ends with status 1, the capture finished.
+  add_test(NAME e2e_display_lost
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/display_lost.py $<TARGET_FILE:quavlo>
+                   $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(e2e_display_lost PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
   # The help screen, edit step, note cut and transposes with undo, SAVE refused in its overwrite question, and the
   # order strip following the entry being played.
   add_test(NAME e2e_editing_aids

@@ -115,6 +115,15 @@ void app_shutdown() {
     g_deinit_display();
 }
 
+void app_display_lost() {
+    app_release_lock();
+    app_lock();
+    app_end_capture();
+    snd_free_song(&audio_engine, &app.song);
+    app_unlock();
+    deinit_sounds();
+}
+
 int app_present_flag() { return app.editor.present_flag; }
 
 void app_start() {

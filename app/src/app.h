@@ -70,6 +70,10 @@ void app_draw_help();   // the help screen's layer, when it was opened or closed
 int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
 int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
 void app_shutdown();
+// The display is gone for good and the process is about to end (exit status 1): a running capture is finished and
+// the sound system stopped, its threads ended before anything they wait on goes away. Nothing is drawn or asked, and
+// unsaved changes are not written anywhere: no file is overwritten unasked.
+void app_display_lost();
 void app_start(); // the frame clock started around app_init
 // One pass of a host's loop: the step (update, drawing, presentation) when it is due; otherwise, when the host may
 // wait, a wait for the next window event until the step falls due.

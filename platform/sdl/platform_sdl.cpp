@@ -459,6 +459,7 @@ int32_t os_init_window(g_display_info* display) {
     // The environment variable of the same name still wins, and then asks for the renderer path.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) sdl_fail("the video system could not start");
+    os_watch_display();
     sdl_scale = sdl_choose_scale();
     // Not resizable, so the window manager offers no maximise and the client area keeps the frame's proportions.
     // High density allowed: where the display has more pixels than window units, the renderer fills them all.
