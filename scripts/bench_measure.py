@@ -1,21 +1,30 @@
 #!/usr/bin/env python3
 """Measures one or more builds of QuavloII side by side and prints one table (scripts/bench.sh builds them).
 
-Usage: bench_measure.py --song FILE [--seconds N] [--quick] NAME=BUILD_DIR [NAME=BUILD_DIR ...]
+Usage: bench_measure.py --song FILE [--seconds N] [--quick] [--key-latency SCRIPT [--unbuffered LIB]
+                        [--key-runs N]] NAME=BUILD_DIR [NAME=BUILD_DIR ...]
 
 For every build: the offline render's real-time factor on the song (a short and a long render through quavlo-cli,
 audio seconds per CPU second of the process, best of several runs), the cost of mixing one block and of a tracker
 step idle, typing and playing (the Google Benchmark programs bench_synth and bench_app), and the real program under
 Xvfb with SDL's disk audio driver writing to /dev/null: launch to first picture, CPU share of a core while idle and
-while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, and
-the delay from a note key's press to the note's first sample in the disk driver's file.
+while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each) and resident memory.
 The measurements of the builds alternate, so that a change of the machine's load hits all of them alike. With more
 than one build, the last columns give each build's figure as a ratio to the first one's.
+
+Key to sound is measured by the key latency script (the shared bench's key_latency.sh: Xvfb, SDL's disk audio
+driver, six presses of a note key per run, each press's delay from the key to the note's first sample in the
+driver's file), median and worst of all presses of --key-runs runs, for every build and for schismtracker when it
+is installed, in the same run. Twice: as the script is, and with the driver's file unbuffered (LIB preloaded, see
+bench_unbuffered.c): the script reads the file's size as the position being played, and through the C library's
+4096-byte buffer the file lags behind by up to 93 ms of a 22050 Hz mono stream (23 ms of schismtracker's 44100 Hz
+stereo one), which it counts as delay.
 """
 import argparse
 import json
 import os
 import pty
+import re
 import resource
 import shutil
 import subprocess
@@ -82,10 +91,9 @@ def resident_mib(pid):
 class Tracker:
     """The real program on a display, its log read through a terminal so that each line arrives as written."""
 
-    def __init__(self, build, display, song=None, sound_file="/dev/null"):
-        self.sound_file = sound_file
+    def __init__(self, build, display, song=None):
         self.env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="disk",
-                        SDL_DISKAUDIOFILE=sound_file, XAUTHORITY="/dev/null")
+                        SDL_DISKAUDIOFILE="/dev/null", XAUTHORITY="/dev/null")
         master, slave = pty.openpty()
         self.first_frame = None
         self.started = time.time()
@@ -136,56 +144,46 @@ class Tracker:
                 return
         raise run_e2e.Failure("the song did not start playing")
 
-    def note_delay(self, wid, presses):
-        """Milliseconds from a note key's press to the note's first sample in the disk driver's file, which SDL
-        writes at the playing rate, one device period at a time: the bytes written after the press, up to the first
-        sample that is not 0, at 44100 bytes a second. Mean and worst of several presses, well apart."""
-        subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=self.env, check=False)
-        time.sleep(0.5)
-        delays = []
-        for _ in range(presses):
-            # SDL writes through a buffered file, which reaches the disk 4096 bytes at a time: the position at the
-            # press is the size at the last flush plus what the playing rate has added since.
-            size, flushed = os.path.getsize(self.sound_file), time.time()
-            watch = flushed
-            while time.time() - watch < 0.15:
-                now = os.path.getsize(self.sound_file)
-                if now != size:
-                    size, flushed = now, time.time()
-                time.sleep(0.0005)
-            start = size + int((time.time() - flushed) * 44100)
-            subprocess.run(["xdotool", "keydown", "q"], env=self.env, check=True)
-            time.sleep(0.1)
-            subprocess.run(["xdotool", "keyup", "q"], env=self.env, check=True)
-            time.sleep(0.9)
-            with open(self.sound_file, "rb") as f:
-                f.seek(start - start % 2)
-                data = f.read()
-            samples = [int.from_bytes(data[i:i + 2], "little", signed=True) for i in range(0, len(data) - 1, 2)]
-            first = next((i for i, v in enumerate(samples) if v != 0), None)
-            if first is None:
-                raise run_e2e.Failure("a typed note was not heard")
-            delays.append(first * 1000.0 / 22050.0)
-            time.sleep(0.5)  # the note dies away
-        return sum(delays) / len(delays), max(delays)
-
     def stop(self):
         self.proc.kill()
         self.proc.wait()
         os.close(self.master)
 
 
+def key_presses(script, name, frame_bytes, command, preload=None, extra_env=None):
+    """The delays of one run of the key latency script (six presses), in ms, in order."""
+    env = dict(os.environ)
+    env.update(extra_env or {})
+    with tempfile.TemporaryDirectory(prefix="quavlo-keys-") as tmp:
+        env["TMPDIR"] = tmp  # the script's work directory (the disk driver's file) goes with it
+        prefix = ["env", "LD_PRELOAD=" + preload] if preload else []
+        out = subprocess.run([script, name, str(frame_bytes), "--"] + prefix + command, env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, timeout=300).stdout
+    m = re.search(r"presses in order (.*) ms, median", out)
+    if not m:
+        raise run_e2e.Failure("the key latency script gave no result for %s: %s" % (name, out.strip()))
+    return [float(v) for v in m.group(1).split()]
+
+
+def key_figures(presses):
+    """Median and worst of presses, as key_latency.sh takes its median (the upper one of an even count)."""
+    ordered = sorted(presses)
+    return ordered[len(ordered) // 2], ordered[-1]
+
+
+SCHISM = "schismtracker"
+SCHISM_ENV = {"PRE": "key F2", "SILENCE": "key F8"}  # to the pattern editor; the note cut before the next press
+
+
 def tracker_figures(build, song, seconds):
     proc, display = run_e2e.start_xvfb()
-    tmp = tempfile.mkdtemp(prefix="quavlo-bench-")
     try:
-        idle = Tracker(build, display, sound_file=os.path.join(tmp, "sound.raw"))
-        wid = idle.wait_ready()
+        idle = Tracker(build, display)
+        idle.wait_ready()
         time.sleep(1.0)  # start-up settles
         cpu_idle = idle.cpu_share(seconds)
         rss = resident_mib(idle.proc.pid)
         first = idle.first_frame
-        delay_mean, delay_worst = idle.note_delay(wid, 8)
         idle.stop()
         playing = Tracker(build, display, song)
         wid = playing.wait_ready()
@@ -195,9 +193,7 @@ def tracker_figures(build, song, seconds):
     finally:
         proc.kill()
         proc.wait()
-        shutil.rmtree(tmp, ignore_errors=True)
-    return {"typed note heard, mean (ms)": delay_mean, "typed note heard, worst (ms)": delay_worst,
-            "first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
+    return {"first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
             "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss}
 
 
@@ -208,8 +204,10 @@ ROWS = [  # name, higher is better
     ("step idle (us)", False),
     ("step typing (us)", False),
     ("step playing (us)", False),
-    ("typed note heard, mean (ms)", False),
-    ("typed note heard, worst (ms)", False),
+    ("key to sound, median (ms)", False),
+    ("key to sound, worst (ms)", False),
+    ("key to sound, file buffered, median (ms)", False),
+    ("key to sound, file buffered, worst (ms)", False),
     ("first frame (ms)", False),
     ("CPU idle (% of a core)", False),
     ("CPU playing (% of a core)", False),
@@ -222,6 +220,9 @@ def main():
     ap.add_argument("--song", required=True)
     ap.add_argument("--seconds", type=float, default=20.0, help="CPU measurement of the real program, each")
     ap.add_argument("--quick", action="store_true", help="one render of each length, short benchmark runs")
+    ap.add_argument("--key-latency", help="the key latency script (key_latency.sh); none: no key-to-sound rows")
+    ap.add_argument("--unbuffered", help="bench_unbuffered.so, preloaded for the unbuffered key-to-sound rows")
+    ap.add_argument("--key-runs", type=int, default=2, help="runs of the key latency script (six presses each)")
     ap.add_argument("builds", nargs="+", help="NAME=BUILD_DIR")
     a = ap.parse_args()
     builds = [b.split("=", 1) for b in a.builds]
@@ -247,12 +248,34 @@ def main():
     each("the tracker under Xvfb (%g s idle, %g s playing)" % (a.seconds, a.seconds),
          lambda b: tracker_figures(b, song, a.seconds))
 
+    if a.key_latency:
+        schism = shutil.which(SCHISM)
+        programs = [(n, 2, [os.path.join(b, "app", "quavlo"), "--scale", "1"], {}) for n, b in builds]
+        if schism:
+            programs.append((SCHISM, 4, [schism, "test_song.mod"], SCHISM_ENV))
+            results[SCHISM] = {}
+        for label, preload, rows in (("unbuffered", a.unbuffered, ROWS[6:8]), ("as the script is", None, ROWS[8:10])):
+            if label == "unbuffered" and not preload:
+                continue
+            print("measuring: key to sound, %s (%d runs of six presses)" % (label, a.key_runs), file=sys.stderr,
+                  flush=True)
+            presses = {p[0]: [] for p in programs}
+            for _ in range(a.key_runs):
+                for name, frame_bytes, command, env in programs:
+                    presses[name] += key_presses(a.key_latency, name, frame_bytes, command, preload, env)
+            for name in presses:
+                median, worst = key_figures(presses[name])
+                results[name].update({rows[0][0]: median, rows[1][0]: worst})
+                print("  %s: %s ms" % (name, " ".join("%.0f" % v for v in presses[name])), file=sys.stderr)
+
     names = [n for n, _ in builds]
-    header = ["measurement"] + names + ["%s/%s" % (n, names[0]) for n in names[1:]]
+    others = [n for n in results if n not in names]
+    header = ["measurement"] + names + others + ["%s/%s" % (n, names[0]) for n in names[1:]]
     lines = [header]
     for row, _ in ROWS:
         values = [results[n].get(row) for n in names]
-        cells = [row] + ["-" if v is None else "%.3f" % v if v < 10 else "%.1f" % v for v in values]
+        shown = values + [results[n].get(row) for n in others]
+        cells = [row] + ["-" if v is None else "%.3f" % v if abs(v) < 10 else "%.1f" % v for v in shown]
         for v in values[1:]:
             cells.append("-" if v is None or not values[0] else "%.2fx" % (v / values[0]))
         lines.append(cells)
@@ -262,6 +285,9 @@ def main():
         if k == 0:
             print("  ".join("-" * w for w in widths))
     print("render: audio seconds per CPU second; costs: CPU time; a ratio above 1 is better for the renders only.")
+    if a.key_latency:
+        print("key to sound: key_latency.sh, median and worst of all presses; \"file buffered\": the script as it is, "
+              "reading the size of a file that the C library writes 4096 bytes at a time.")
     return 0
 
 
