@@ -12,9 +12,10 @@
 # length and short benchmark runs; --key-runs: runs of the key latency script per program and way (six presses
 # each, default 2). The song defaults to ../shared/bench/bench_song.qvl beside the repository (QUAVLO_BENCH_SONG
 # overrides it), the key latency script to ../shared/bench/key_latency.sh (QUAVLO_KEY_LATENCY; without it the
-# key-to-sound rows are left out). Key to sound is measured twice: with SDL's disk file unbuffered
-# (bench_unbuffered.c, preloaded) and as the script is, whose file lags 4096 bytes at a time behind the sound. The
-# current tree is measured from its plain build (build/), which is brought up to date first.
+# key-to-sound rows are left out). The script runs twice per program: with SDL's disk file unbuffered and as SDL
+# writes it (4096 bytes at a time), with bench_disk_audio.c preloaded, which logs the file's writes: key to sound is
+# the time from the script's press to the period with the note going to the device; the script's own figures are
+# shown beside it. The current tree is measured from its plain build (build/), which is brought up to date first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -32,7 +33,7 @@ while [ $# -gt 0 ]; do
     --quick) quick=(--quick); shift ;;
     --song) song=$2; shift 2 ;;
     --key-runs) key_runs=$2; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -57,9 +58,9 @@ cleanup() {
 trap cleanup EXIT
 keys=()
 if [ -x "$key_latency" ]; then
-  cc -shared -fPIC -O2 -o "$tmp/bench_unbuffered.so" "$root/scripts/bench_unbuffered.c" -ldl
+  cc -shared -fPIC -O2 -o "$tmp/bench_disk_audio.so" "$root/scripts/bench_disk_audio.c" -ldl
   keys=(--key-latency "$(cd "$(dirname "$key_latency")" && pwd)/$(basename "$key_latency")"
-        --unbuffered "$tmp/bench_unbuffered.so" --key-runs "$key_runs")
+        --disk-audio "$tmp/bench_disk_audio.so" --key-runs "$key_runs")
 else
   echo "bench.sh: no key latency script at $key_latency; key to sound is left out" >&2
 fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Measures one or more builds of QuavloII side by side and prints one table (scripts/bench.sh builds them).
 
-Usage: bench_measure.py --song FILE [--seconds N] [--quick] [--key-latency SCRIPT [--unbuffered LIB]
-                        [--key-runs N]] NAME=BUILD_DIR [NAME=BUILD_DIR ...]
+Usage: bench_measure.py --song FILE [--seconds N] [--quick] [--key-latency SCRIPT --disk-audio LIB [--key-runs N]]
+                        NAME=BUILD_DIR [NAME=BUILD_DIR ...]
 
 For every build: the offline render's real-time factor on the song (a short and a long render through quavlo-cli,
 audio seconds per CPU second of the process, best of several runs), the cost of mixing one block and of a tracker
@@ -13,12 +13,14 @@ The measurements of the builds alternate, so that a change of the machine's load
 than one build, the last columns give each build's figure as a ratio to the first one's.
 
 Key to sound is measured by the key latency script (the shared bench's key_latency.sh: Xvfb, SDL's disk audio
-driver, six presses of a note key per run, each press's delay from the key to the note's first sample in the
-driver's file), median and worst of all presses of --key-runs runs, for every build and for schismtracker when it
-is installed, in the same run. Twice: as the script is, and with the driver's file unbuffered (LIB preloaded, see
-bench_unbuffered.c): the script reads the file's size as the position being played, and through the C library's
-4096-byte buffer the file lags behind by up to 93 ms of a 22050 Hz mono stream (23 ms of schismtracker's 44100 Hz
-stereo one), which it counts as delay.
+driver, six presses of a note key per run), --key-runs runs for every build and for schismtracker when it is
+installed, in the same run, each with LIB preloaded (bench_disk_audio.c), which logs the driver's writes: "key to
+sound" is, for every press, the time from the script's key press to the moment the driver handed the period with the
+note's first sample to the device, plus that sample's place in the period; median and worst of all presses. Beside
+it the script's own figures, from the file's size and its growth rate: with the file unbuffered, and as SDL writes
+it, through the C library's 4096-byte buffer, which lags up to 93 ms of a 22050 Hz mono stream behind (23 ms of
+schismtracker's 44100 Hz stereo one) and is counted as delay. The script takes the size, the end of the period last
+written, as the sound being played, so even unbuffered it counts from up to one period later than the device.
 """
 import argparse
 import json
@@ -150,19 +152,43 @@ class Tracker:
         os.close(self.master)
 
 
-def key_presses(script, name, frame_bytes, command, preload=None, extra_env=None):
-    """The delays of one run of the key latency script (six presses), in ms, in order."""
+def key_presses(script, name, frame_bytes, rate, command, preload, unbuffered, extra_env=None):
+    """One run of the key latency script (six presses) with the disk driver's writes logged (bench_disk_audio.c).
+    Returns two lists of delays in ms, in press order: the script's own figures, and the true ones: from the
+    moment the script pressed the key to the moment the driver handed the period with the note's first sample to the
+    device, plus that sample's place in it."""
     env = dict(os.environ)
     env.update(extra_env or {})
     with tempfile.TemporaryDirectory(prefix="quavlo-keys-") as tmp:
-        env["TMPDIR"] = tmp  # the script's work directory (the disk driver's file) goes with it
-        prefix = ["env", "LD_PRELOAD=" + preload] if preload else []
+        env["TMPDIR"] = tmp  # the script's work directory (the disk driver's file, its marks) lands here
+        log = os.path.join(tmp, "writes.log")
+        prefix = ["env", "LD_PRELOAD=" + preload, "BENCH_WRITE_LOG=" + log,
+                  "BENCH_UNBUFFERED=" + ("1" if unbuffered else "0")]
         out = subprocess.run([script, name, str(frame_bytes), "--"] + prefix + command, env=env,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, timeout=300).stdout
-    m = re.search(r"presses in order (.*) ms, median", out)
-    if not m:
-        raise run_e2e.Failure("the key latency script gave no result for %s: %s" % (name, out.strip()))
-    return [float(v) for v in m.group(1).split()]
+        m = re.search(r"presses in order (.*) ms, median", out)
+        if not m:
+            raise run_e2e.Failure("the key latency script gave no result for %s: %s" % (name, out.strip()))
+        reported = [float(v) for v in m.group(1).split()]
+        work = [os.path.join(tmp, d) for d in os.listdir(tmp) if os.path.isdir(os.path.join(tmp, d))][0]
+        with open(os.path.join(work, "a.raw"), "rb") as f:
+            sound = f.read()
+        writes = [tuple(int(v) for v in line.split()) for line in open(log)]
+        true = []
+        for line in open(os.path.join(work, "marks")):
+            pressed = float(line.split()[2])
+            delay = None
+            for at, offset, length in writes:
+                if at / 1e9 < pressed:
+                    continue
+                period = sound[offset:offset + length]
+                frame = next((k for k in range(len(period) // frame_bytes)
+                              if any(period[k * frame_bytes:(k + 1) * frame_bytes])), None)
+                if frame is not None:
+                    delay = (at / 1e9 - pressed + frame / rate) * 1000
+                    break
+            true.append(9999 if delay is None else delay)
+    return reported, true
 
 
 def key_figures(presses):
@@ -172,6 +198,7 @@ def key_figures(presses):
 
 
 SCHISM = "schismtracker"
+SCHISM_RATE = 44100  # schismtracker's output: 44100 Hz stereo, 4 bytes a frame
 SCHISM_ENV = {"PRE": "key F2", "SILENCE": "key F8"}  # to the pattern editor; the note cut before the next press
 
 
@@ -206,13 +233,18 @@ ROWS = [  # name, higher is better
     ("step playing (us)", False),
     ("key to sound, median (ms)", False),
     ("key to sound, worst (ms)", False),
-    ("key to sound, file buffered, median (ms)", False),
-    ("key to sound, file buffered, worst (ms)", False),
+    ("key_latency.sh, median (ms)", False),
+    ("key_latency.sh, worst (ms)", False),
+    ("key_latency.sh, file buffered, median (ms)", False),
+    ("key_latency.sh, file buffered, worst (ms)", False),
     ("first frame (ms)", False),
     ("CPU idle (% of a core)", False),
     ("CPU playing (% of a core)", False),
     ("resident memory (MiB)", False),
 ]
+
+
+KEY_ROWS = [row for row, _ in ROWS if "key" in row]
 
 
 def main():
@@ -221,7 +253,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=20.0, help="CPU measurement of the real program, each")
     ap.add_argument("--quick", action="store_true", help="one render of each length, short benchmark runs")
     ap.add_argument("--key-latency", help="the key latency script (key_latency.sh); none: no key-to-sound rows")
-    ap.add_argument("--unbuffered", help="bench_unbuffered.so, preloaded for the unbuffered key-to-sound rows")
+    ap.add_argument("--disk-audio", help="bench_disk_audio.so, preloaded into the programs whose keys are measured")
     ap.add_argument("--key-runs", type=int, default=2, help="runs of the key latency script (six presses each)")
     ap.add_argument("builds", nargs="+", help="NAME=BUILD_DIR")
     a = ap.parse_args()
@@ -250,23 +282,28 @@ def main():
 
     if a.key_latency:
         schism = shutil.which(SCHISM)
-        programs = [(n, 2, [os.path.join(b, "app", "quavlo"), "--scale", "1"], {}) for n, b in builds]
+        programs = [(n, 2, 22050, [os.path.join(b, "app", "quavlo"), "--scale", "1"], {}) for n, b in builds]
         if schism:
-            programs.append((SCHISM, 4, [schism, "test_song.mod"], SCHISM_ENV))
+            programs.append((SCHISM, 4, SCHISM_RATE, [schism, "test_song.mod"], SCHISM_ENV))
             results[SCHISM] = {}
-        for label, preload, rows in (("unbuffered", a.unbuffered, ROWS[6:8]), ("as the script is", None, ROWS[8:10])):
-            if label == "unbuffered" and not preload:
-                continue
-            print("measuring: key to sound, %s (%d runs of six presses)" % (label, a.key_runs), file=sys.stderr,
-                  flush=True)
-            presses = {p[0]: [] for p in programs}
+        true = {p[0]: [] for p in programs}
+        for unbuffered, rows in ((True, KEY_ROWS[2:4]), (False, KEY_ROWS[4:6])):
+            print("measuring: key to sound, the disk file %s (%d runs of six presses)" %
+                  ("unbuffered" if unbuffered else "as SDL writes it", a.key_runs), file=sys.stderr, flush=True)
+            reported = {p[0]: [] for p in programs}
             for _ in range(a.key_runs):
-                for name, frame_bytes, command, env in programs:
-                    presses[name] += key_presses(a.key_latency, name, frame_bytes, command, preload, env)
-            for name in presses:
-                median, worst = key_figures(presses[name])
-                results[name].update({rows[0][0]: median, rows[1][0]: worst})
-                print("  %s: %s ms" % (name, " ".join("%.0f" % v for v in presses[name])), file=sys.stderr)
+                for name, frame_bytes, rate, command, env in programs:
+                    script_delays, true_delays = key_presses(a.key_latency, name, frame_bytes, rate, command,
+                                                             a.disk_audio, unbuffered, env)
+                    reported[name] += script_delays
+                    true[name] += true_delays
+            for name in reported:
+                results[name].update(dict(zip(rows, key_figures(reported[name]))))
+                print("  %s, key_latency.sh: %s ms" % (name, " ".join("%.0f" % v for v in reported[name])),
+                      file=sys.stderr)
+        for name in true:
+            results[name].update(dict(zip(KEY_ROWS[0:2], key_figures(true[name]))))
+            print("  %s, to the device: %s ms" % (name, " ".join("%.0f" % v for v in true[name])), file=sys.stderr)
 
     names = [n for n, _ in builds]
     others = [n for n in results if n not in names]
@@ -286,8 +323,9 @@ def main():
             print("  ".join("-" * w for w in widths))
     print("render: audio seconds per CPU second; costs: CPU time; a ratio above 1 is better for the renders only.")
     if a.key_latency:
-        print("key to sound: key_latency.sh, median and worst of all presses; \"file buffered\": the script as it is, "
-              "reading the size of a file that the C library writes 4096 bytes at a time.")
+        print("key to sound: from the script's key press to the period with the note's first sample going to the device"
+              " (+ the sample's place in it), all presses of both ways; key_latency.sh: the script's own figures, "
+              "with the disk file unbuffered and, \"file buffered\", as SDL writes it (4096 bytes at a time).")
     return 0
 
 

@@ -35,7 +35,7 @@ if(TARGET quavlo AND TARGET quavlo_sdl AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
 endif()
 
 # The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.
-foreach(suite test_app_editor test_app_files test_app_lifecycle test_app_undo test_app_soak_posix)
+foreach(suite test_app_editor test_app_files test_app_lifecycle test_app_undo test_app_soak_posix test_app_sound)
   if(TARGET ${suite})
     set_tests_properties(${suite} PROPERTIES LABELS tsan)
   endif()
