@@ -19,3 +19,4 @@ endif()
 add_executable(quavlo-cli ${CMAKE_CURRENT_LIST_DIR}/quavlo_cli.cpp ${CMAKE_CURRENT_LIST_DIR}/cli_platform.cpp
                           ${QUAVLO_CLI_STDIO})
 target_link_libraries(quavlo-cli PRIVATE quavlo_engine CLI11::CLI11)
+target_compile_definitions(quavlo-cli PRIVATE QUAVLO_VERSION="${PROJECT_VERSION}")
