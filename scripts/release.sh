@@ -67,8 +67,10 @@ step_deb() {
   echo "== Debian package"
   # Release optimisation with Debian's hardening flags; source and build paths left out of the binaries.
   local flags="-D_FORTIFY_SOURCE=2 -fstack-protector-strong -ffile-prefix-map=$src=. -ffile-prefix-map=$work/linux=."
+  # cpack installs only what is built here: the packaged targets, not the tests.
   cmake -S "$src" -B "$work/linux" -DCMAKE_BUILD_TYPE=Release -DQUAVLO_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro -Wl,-z,now" >/dev/null
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro -Wl,-z,now" \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
   cmake --build "$work/linux" -j"$jobs" --target quavlo quavlo-cli quavlo-icons quavlo-docs
   (cd "$work/linux" && cpack -G DEB -B "$work/deb" >/dev/null)
   cp "$work"/deb/*.deb "$dist/"

@@ -38,7 +38,8 @@ cmake --build build-win64 --target package-windows >/dev/null
 python3 - build-win64/QuavloII-windows-x64.zip <<'PY'
 import sys, zipfile
 names = sorted(i.filename for i in zipfile.ZipFile(sys.argv[1]).infolist() if not i.is_dir())
-want = ["QuavloII/LICENSE.txt", "QuavloII/README.txt", "QuavloII/quavlo-cli.exe", "QuavloII/quavlo.exe"]
+want = ["QuavloII/LICENSE.txt", "QuavloII/README.txt", "QuavloII/THIRD-PARTY.txt", "QuavloII/quavlo-cli.exe",
+        "QuavloII/quavlo.exe"]
 sys.exit(0 if names == want else "the Windows package holds %s" % names)
 PY
 echo "package: build-win64/QuavloII-windows-x64.zip"
