@@ -14,14 +14,14 @@ namespace {
 void start_app() {
     manual_audio_reset_state();
     hl_reset_loop();
-    os_tick();
+    app_start();
     hl_advance_ms(25);
-    os_tick();
+    app_frame(true);
 }
 
 void step() {
     hl_advance_ms(25);
-    os_tick();
+    app_frame(true);
 }
 
 void BM_StepIdle(benchmark::State& state) {
@@ -46,7 +46,7 @@ BENCHMARK(BM_StepTyping);
 void BM_StepPlaying(benchmark::State& state) {
     start_app();
     app_lock();
-    snd_play_song(&app.song);
+    snd_play_song(&audio_engine, &app.song);
     app_unlock();
     int32_t steps = 0;
     for (auto _ : state) {
@@ -55,7 +55,7 @@ void BM_StepPlaying(benchmark::State& state) {
         step();
     }
     app_lock();
-    snd_stop_song(&app.song);
+    snd_stop_song(&audio_engine, &app.song);
     app_unlock();
     app_shutdown();
 }
@@ -64,7 +64,7 @@ BENCHMARK(BM_StepPlaying);
 void BM_StepPlayingFullFrame(benchmark::State& state) {
     start_app();
     app_lock();
-    snd_play_song(&app.song);
+    snd_play_song(&audio_engine, &app.song);
     app_unlock();
     os_mouse_x = 60;
     os_mouse_y = 400;
@@ -72,7 +72,7 @@ void BM_StepPlayingFullFrame(benchmark::State& state) {
     for (auto _ : state) step();
     os_mouse_down = 0;
     app_lock();
-    snd_stop_song(&app.song);
+    snd_stop_song(&audio_engine, &app.song);
     app_unlock();
     app_shutdown();
 }

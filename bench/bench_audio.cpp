@@ -37,17 +37,17 @@ void refill_round_trip(benchmark::State& state, bool playing) {
     {
         quiet_stdout quiet;
         manual_audio_reset_state();
-        sound_amplitude = 32767;
-        snd_create_song(&song, 1);
+        audio_engine.sound_amplitude = 32767;
+        snd_create_song(&audio_engine, &song, 1);
         init_sounds();
     }
     if (playing) {
         // Four channels holding a chord with vibrato and detune: every voice mixes both oscillators.
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         for (int32_t c = 0; c < SND_CHANNELS; c++) {
-            snd_play_note(c * 3, 4, c, &song.samples[c], 0);
-            snd_set_effect(c, 0x35, 7);
-            snd_set_effect(c, 10, 6);
+            snd_play_note(&audio_engine, c * 3, 4, c, &song.samples[c], 0);
+            snd_set_effect(&audio_engine, c, 0x35, 7);
+            snd_set_effect(&audio_engine, c, 10, 6);
         }
     }
     for (auto _ : state) {
@@ -56,7 +56,7 @@ void refill_round_trip(benchmark::State& state, bool playing) {
         manual_audio_wait_total(before + 1);
     }
     quiet_stdout quiet;
-    snd_free_song(&song);
+    snd_free_song(&audio_engine, &song);
     deinit_sounds();
     manual_audio_reset_state();
 }

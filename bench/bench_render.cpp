@@ -1,5 +1,5 @@
-// Speed of an offline render as quavlo-cli does it: read a module that uses every effect, then tick, mix and
-// append block after block to a WAV file until one pass is complete. realtime_x is audio seconds rendered per
+// Speed of an offline render as quavlo-cli does it: read a module that uses every effect, then render and append
+// block after block to a WAV file until one pass is complete. realtime_x is audio seconds rendered per
 // second of CPU time.
 #include "os_platform.h"
 #include "sound.h"
@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+static snd_engine eng; // the engine the cases play with
+
 namespace {
 
 int32_t zero_clock() { return 0; }
@@ -19,7 +21,7 @@ int32_t zero_clock() { return 0; }
 // down, fade, channel pin, note off, row jump, order jump, bare sample change.
 std::vector<uint8_t> busy_module() {
     snd_song song;
-    snd_create_song(&song, 2);
+    snd_create_song(&eng, &song, 2);
     song.order[1] = 1;
     auto cell = [](snd_pattern* p, int c, int r, uint8_t flags, std::vector<uint8_t> f) {
         *snd_cell_flags(p, c, r) = flags;
@@ -55,43 +57,31 @@ std::vector<uint8_t> busy_module() {
         }
         std::remove(path);
     }
-    snd_free_song(&song);
+    snd_free_song(&eng, &song);
     return bytes;
 }
 
 void BM_RenderOnePassAllEffects(benchmark::State& state) {
-    sound_amplitude = 32767;
-    snd_clock_ms = zero_clock;
+    eng.snd_clock_ms = zero_clock;
+    snd_init_engine(&eng);
     const std::vector<uint8_t> module = busy_module();
     std::FILE* out = std::tmpfile();
     int16_t block[SND_BLOCK];
     int64_t blocks = 0;
     for (auto _ : state) {
-        snd_ready_players();
-        snd_noise_seed = 55;
-        snd_song song = snd_unpack_module(module.data(), (int32_t)module.size());
+        snd_init_engine(&eng);
+        eng.end_with_song = true;
+        eng.pass_limit = 1;
+        snd_song song = snd_unpack_module(&eng, module.data(), (int32_t)module.size());
         snd_repair_song(&song);
         std::rewind(out);
         wav_write_header(out, 0);
-        audio_blocks = 0;
-        snd_play_song(&song);
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        bool row_before = false;
-        for (;;) {
-            const bool row = snd_players[0] && snd_tick(&song, 0);
-            if (song.state == 0 || (row && row_before && song.row == 0 && song.order_pos == 0)) break;
-            row_before = row_before || row;
-            snd_mix(block);
-            audio_blocks++;
-            wav_file = out;
-            wav_append(block);
-            wav_file = nullptr;
-        }
-        blocks += audio_blocks;
-        snd_free_song(&song);
+        snd_play_song(&eng, &song);
+        while (snd_render(&eng, block, SND_BLOCK) == SND_BLOCK) wav_write_samples(out, block, SND_BLOCK, std::fwrite);
+        blocks += eng.audio_blocks;
+        snd_free_song(&eng, &song);
     }
     std::fclose(out);
-    snd_clock_ms = os_time_ms;
     state.counters["blocks_per_pass"] = (double)blocks / (double)state.iterations();
     state.counters["realtime_x"] =
         benchmark::Counter((double)blocks * SND_BLOCK / SND_RATE, benchmark::Counter::kIsRate);

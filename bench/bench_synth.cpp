@@ -3,30 +3,32 @@
 
 #include <benchmark/benchmark.h>
 
+static snd_engine eng; // the engine the cases play with
+
 namespace {
 
 struct Engine {
     snd_song song{};
     Engine() {
-        sound_amplitude = 32767;
-        snd_slot = 0;
-        snd_ready_players();
-        snd_arp_period = 551;
-        snd_create_song(&song, 1);
+        eng.sound_amplitude = 32767;
+        eng.snd_slot = 0;
+        snd_ready_players(&eng);
+        eng.snd_arp_period = 551;
+        snd_create_song(&eng, &song, 1);
     }
     ~Engine() {
-        snd_free_song(&song);
-        for (int b = 0; b < 2; b++) snd_reset_voices(b);
+        snd_free_song(&eng, &song);
+        for (int b = 0; b < 2; b++) snd_reset_voices(&eng, b);
     }
     // Voice 0 plain, 1 detuned, 2 with vibrato, 3 with arpeggio, in the current bank.
     void four_voices() {
-        snd_play_note(0, 4, 0, &song.samples[2], -1);
-        snd_play_note(4, 3, 1, &song.samples[0], -1);
-        snd_set_effect(1, 12, 6);
-        snd_play_note(7, 4, 2, &song.samples[7], -1);
-        snd_set_effect(2, 0x35, 7);
-        snd_play_note(0, 5, 3, &song.samples[1], -1);
-        snd_set_effect(3, 0x47, 3);
+        snd_play_note(&eng, 0, 4, 0, &song.samples[2], -1);
+        snd_play_note(&eng, 4, 3, 1, &song.samples[0], -1);
+        snd_set_effect(&eng, 1, 12, 6);
+        snd_play_note(&eng, 7, 4, 2, &song.samples[7], -1);
+        snd_set_effect(&eng, 2, 0x35, 7);
+        snd_play_note(&eng, 0, 5, 3, &song.samples[1], -1);
+        snd_set_effect(&eng, 3, 0x47, 3);
     }
 };
 
@@ -34,7 +36,7 @@ struct Engine {
 void mix_blocks(benchmark::State& state) {
     int16_t block[SND_BLOCK];
     for (auto _ : state) {
-        snd_mix(block);
+        snd_mix(&eng, block);
         benchmark::DoNotOptimize(block);
     }
     state.SetItemsProcessed(state.iterations());
@@ -56,7 +58,7 @@ void BM_MixFourVoicesPerSample(benchmark::State& state) {
     e.four_voices();
     int16_t block[SND_BLOCK];
     for (auto _ : state) {
-        snd_mix_per_sample(block);
+        snd_mix_per_sample(&eng, block);
         benchmark::DoNotOptimize(block);
     }
     state.counters["realtime_x"] =
@@ -66,9 +68,9 @@ BENCHMARK(BM_MixFourVoicesPerSample);
 
 void BM_MixBothBanks(benchmark::State& state) {
     Engine e;
-    snd_slot = 1;
+    eng.snd_slot = 1;
     e.four_voices();
-    snd_slot = 0;
+    eng.snd_slot = 0;
     e.four_voices();
     mix_blocks(state);
 }
@@ -86,13 +88,13 @@ void BM_TickAFullRow(benchmark::State& state) {
             *snd_cell_field(p, c, SND_FIELD_PARAM, r) = 0x37;
             *snd_cell_flags(p, c, r) = 0x1F;
         }
-    snd_play_song(&e.song);
-    audio_blocks = 0;
+    snd_play_song(&eng, &e.song);
+    eng.audio_blocks = 0;
     for (auto _ : state) {
-        e.song.row_time = audio_blocks - e.song.speed; // a row is due on every call
-        benchmark::DoNotOptimize(snd_tick(&e.song, 0));
+        e.song.row_time = eng.audio_blocks - e.song.speed; // a row is due on every call
+        benchmark::DoNotOptimize(snd_tick(&eng, &e.song, 0));
     }
-    snd_stop_song(&e.song);
+    snd_stop_song(&eng, &e.song);
 }
 BENCHMARK(BM_TickAFullRow);
 

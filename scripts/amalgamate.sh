@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Writes the replayer as one drop-in source, quavlo_replay.cpp, and its header quavlo_replay.h into a folder that
-# a program copies into its own build: the engine's song, synthesizer, player and module sources with the
-# replayer's API and stand-ins, in one translation unit. Both files carry the license in their first comment, as
-# they travel without LICENSE. Usage: scripts/amalgamate.sh OUT_DIR
+# a program copies into its own build: the sound engine's core (song, synthesizer, player, module reader and block
+# renderer) with the replayer's API, in one translation unit. Both files carry the license in their first comment,
+# as they travel without LICENSE. Usage: scripts/amalgamate.sh OUT_DIR
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: $0 OUT_DIR" >&2
@@ -12,9 +12,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 mkdir -p "$out"
 
-headers=(engine/src/os_tools.h engine/src/os_platform.h engine/src/sound.h engine/replay/replay_platform.h)
-sources=(engine/src/os_tools.cpp engine/src/sound_song.cpp engine/src/sound_synth.cpp engine/src/sound_player.cpp
-         engine/src/sound_module.cpp engine/replay/replay_platform.cpp engine/replay/quavlo_replay.cpp)
+headers=(sound/os_tools.h sound/sound.h)
+sources=(sound/os_tools.cpp sound/sound_song.cpp sound/sound_synth.cpp sound/sound_player.cpp sound/sound_module.cpp
+         sound/sound_render.cpp replay/quavlo_replay.cpp)
 
 # The project's own includes are inlined in order, so they go; system headers stay.
 strip_local() { sed -e '/^#pragma once/d' -e '/^#include "/d' "$root/$1"; }
@@ -54,6 +54,6 @@ PREAMBLE
   printf '/* The QuavloII replayer'"'"'s interface, for quavlo_replay.cpp.\n\n'
   license_comment '   '
   printf '*/\n\n'
-  cat "$root/engine/replay/quavlo_replay.h"
+  cat "$root/replay/quavlo_replay.h"
 } >"$out/quavlo_replay.h"
 echo "wrote $out/quavlo_replay.cpp and $out/quavlo_replay.h"

@@ -49,9 +49,9 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    // The first tick starts the application.
+    // The host starts the application.
     void start() {
-        os_tick();
+        app_start();
         started = true;
     }
 
@@ -65,7 +65,7 @@ protected:
     void step(int n = 1) {
         for (int i = 0; i < n; i++) {
             hl_advance_ms(25);
-            os_tick();
+            app_frame(true);
         }
     }
 

@@ -4,7 +4,7 @@
 find_program(QUAVLO_PYTHON3 python3)
 if(TARGET quavlo_sdl AND QUAVLO_PYTHON3)
   add_executable(quavlo-e2e-mini ${CMAKE_CURRENT_SOURCE_DIR}/e2e/mini_app.cpp)
-  target_link_libraries(quavlo-e2e-mini PRIVATE "$<LINK_GROUP:RESCAN,quavlo_sdl,quavlo_engine>")
+  target_link_libraries(quavlo-e2e-mini PRIVATE quavlo_sdl quavlo_runtime)
 
   set(QUAVLO_E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.py)
   add_test(NAME e2e_platform_mini

@@ -1,8 +1,9 @@
 # The replayer: its suites run quavlo-cli and the example programs for the outputs they compare with.
-if(TARGET test_replay AND TARGET quavlo-cli AND TARGET render_header)
-  add_dependencies(test_replay quavlo-cli render_header)
+if(TARGET test_replay AND TARGET quavlo-cli AND TARGET render_header AND TARGET two_songs)
+  add_dependencies(test_replay quavlo-cli render_header two_songs)
   target_compile_definitions(test_replay PRIVATE QUAVLO_CLI="$<TARGET_FILE:quavlo-cli>"
-                                                 QUAVLO_RENDER_HEADER="$<TARGET_FILE:render_header>")
+                                                 QUAVLO_RENDER_HEADER="$<TARGET_FILE:render_header>"
+                                                 QUAVLO_TWO_SONGS="$<TARGET_FILE:two_songs>")
   if(TARGET play_header)
     add_dependencies(test_replay play_header)
     target_compile_definitions(test_replay PRIVATE QUAVLO_PLAY_HEADER="$<TARGET_FILE:play_header>")

@@ -100,22 +100,22 @@ TEST_F(EditorTest, SpaceTogglesEditMode) {
 
 TEST_F(EditorTest, EnterPlaysTheSongAndStopsIt) {
     tap(VK_RETURN);
-    EXPECT_EQ(snd_players[0], &app.song);
-    EXPECT_EQ(snd_song_mode, 1);
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song);
+    EXPECT_EQ(audio_engine.snd_song_mode, 1);
     EXPECT_NE(app.song.state, 0);
     tap(VK_RETURN);
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     EXPECT_EQ(app.song.state, 0);
 }
 
 TEST_F(EditorTest, CtrlEnterLoopsThePatternFromTheCurrentRow) {
     app.song.row = 9;
     ctrl(VK_RETURN);
-    EXPECT_EQ(snd_players[0], &app.song);
-    EXPECT_EQ(snd_song_mode, 0);
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song);
+    EXPECT_EQ(audio_engine.snd_song_mode, 0);
     EXPECT_EQ(app.song.row, 9);
     ctrl(VK_RETURN);
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
 }
 
 TEST_F(EditorTest, SampleKeysWrapWithinTheSampleTable) {
@@ -153,11 +153,11 @@ TEST_F(EditorTest, OctaveKeysFollowTheirWrapRules) {
 TEST_F(EditorTest, FunctionKeysMuteAndUnmuteChannels) {
     for (int c = 0; c < 4; c++) {
         tap(fkey(5 + c));
-        EXPECT_EQ(snd_voices[0][c].enabled, 0) << c;
+        EXPECT_EQ(audio_engine.snd_voices[0][c].enabled, 0) << c;
     }
     tap(fkey(6));
-    EXPECT_EQ(snd_voices[0][1].enabled, 1);
-    EXPECT_EQ(snd_voices[0][0].enabled, 0);
+    EXPECT_EQ(audio_engine.snd_voices[0][1].enabled, 1);
+    EXPECT_EQ(audio_engine.snd_voices[0][0].enabled, 0);
 }
 
 TEST_F(EditorTest, EveryNoteKeyWritesItsNoteAndTheCurrentSample) {
@@ -188,11 +188,11 @@ TEST_F(EditorTest, EveryNoteKeyWritesItsNoteAndTheCurrentSample) {
 TEST_F(EditorTest, NoteKeyPreviewsOnTheChannelsVoice) {
     move_to(5, 0);
     tap('Q');
-    EXPECT_EQ(snd_voices[0][1].active, 1);
-    EXPECT_EQ(snd_voices[0][1].sample, &app.song.samples[0]);
-    EXPECT_EQ(snd_voices[0][1].octave, 4);
-    EXPECT_EQ(snd_voices[0][1].semitone, 0);
-    EXPECT_FLOAT_EQ(snd_voices[0][1].target_volume, 1.0f);
+    EXPECT_EQ(audio_engine.snd_voices[0][1].active, 1);
+    EXPECT_EQ(audio_engine.snd_voices[0][1].sample, &app.song.samples[0]);
+    EXPECT_EQ(audio_engine.snd_voices[0][1].octave, 4);
+    EXPECT_EQ(audio_engine.snd_voices[0][1].semitone, 0);
+    EXPECT_FLOAT_EQ(audio_engine.snd_voices[0][1].target_volume, 1.0f);
 }
 
 TEST_F(EditorTest, OctaveOffsetsOutsideTheRangeAreDropped) {
@@ -224,7 +224,7 @@ TEST_F(EditorTest, OutsideEditModeNotesOnlyPreviewAndDigitsDoNothing) {
     tap('Q');
     EXPECT_EQ(app.editor.cursor_row, 0);
     EXPECT_EQ(flags(0, 0), 0);
-    EXPECT_EQ(snd_voices[0][0].active, 1) << "the note is heard";
+    EXPECT_EQ(audio_engine.snd_voices[0][0].active, 1) << "the note is heard";
     move_to(1, 0);
     type("5");
     move_to(3, 0);
@@ -436,9 +436,9 @@ TEST_F(EditorTest, QuickTapsBetweenTwoStepsActOnce) {
     quick({VK_CONTROL, 'Z'});
     EXPECT_EQ(flags(0, 1), 0);
     quick({VK_RETURN});
-    EXPECT_EQ(snd_players[0], &app.song);
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song);
     quick({VK_RETURN});
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
 }
 
 // After a stop every channel is pinned to the pattern that played. A command that then changes the current pattern
@@ -463,7 +463,7 @@ TEST_F(EditorTest, ChangingThePatternAfterAStopFreesTheChannelPins) {
         ASSERT_EQ(app.song.pattern, 1);
         c.command();
         for (int32_t ch = 0; ch < SND_CHANNELS; ch++)
-            EXPECT_EQ(snd_voices[0][ch].channel_pattern, c.freed ? -1 : 1) << ch;
+            EXPECT_EQ(audio_engine.snd_voices[0][ch].channel_pattern, c.freed ? -1 : 1) << ch;
     }
 }
 
@@ -589,14 +589,14 @@ TEST_F(EditorTest, CursorFollowsPlaybackAndEntriesLandOnThePlayedRow) {
     type("Q");
     EXPECT_EQ(flags(0, 5), SND_HAS_NOTE | SND_HAS_SAMPLE);
     tap(VK_RETURN);
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
 }
 
 TEST_F(EditorTest, PreviewNeverReadsASampleBeyondTheTable) {
     app.editor.cur_sample = 12;
     tap(VK_SPACE);
     tap('Q');
-    EXPECT_EQ(snd_voices[0][0].active, 0);
+    EXPECT_EQ(audio_engine.snd_voices[0][0].active, 0);
     tap(VK_SPACE);
     tap('Q');
     EXPECT_EQ(field(0, SND_FIELD_SAMPLE, 0), 12);

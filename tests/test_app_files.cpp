@@ -90,9 +90,9 @@ TEST_F(FileTest, NewReplacesTheSongAndKeepsTheEditor) {
     move_to(13, 9);
     tap(fkey(2));
     tap(VK_RETURN);
-    ASSERT_NE(snd_players[0], nullptr);
+    ASSERT_NE(audio_engine.snd_players[0], nullptr);
     click(app.btn_new);
-    EXPECT_EQ(snd_players[0], nullptr) << "playback stopped";
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr) << "playback stopped";
     EXPECT_EQ(app.song.pattern_count, 1);
     EXPECT_EQ(app.song.order_len, 1);
     EXPECT_EQ(app.song.order[0], 0);
@@ -113,9 +113,9 @@ TEST_F(FileTest, SaveWritesTheModuleAndLoadBringsItBack) {
     ctrl('S');
     EXPECT_EQ(hl_dialogs, 1);
     EXPECT_EQ(hl_message_boxes, 0);
-    snd_song saved = load_module(hl_save_answer.c_str());
+    snd_song saved = load_module(&audio_engine, hl_save_answer.c_str());
     expect_same_song(saved, before);
-    snd_free_song(&saved);
+    snd_free_song(&audio_engine, &saved);
     const std::vector<uint8_t> bytes = read_file(hl_save_answer);
     ASSERT_GE(bytes.size(), 7u);
     EXPECT_EQ(bytes[0], 'Q');
@@ -180,10 +180,10 @@ TEST_F(FileTest, CancelledDialogsOnlyStopThePlayback) {
     type("Q");
     tap(VK_RETURN);
     ctrl('S');
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     tap(VK_RETURN);
     ctrl('L');
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     EXPECT_EQ(hl_dialogs, 2);
     EXPECT_EQ(hl_message_boxes, 0);
     EXPECT_EQ(flags(0, 0), SND_HAS_NOTE | SND_HAS_SAMPLE);
@@ -201,7 +201,7 @@ TEST_F(FileTest, LoadThatGivesNoUsableSongKeepsTheOldOne) {
         tap(VK_RETURN);
         hl_open_answer = path(name);
         ctrl('L');
-        EXPECT_EQ(snd_players[0], nullptr) << name;
+        EXPECT_EQ(audio_engine.snd_players[0], nullptr) << name;
         EXPECT_EQ(hl_message_boxes, ++boxes) << name;
         EXPECT_EQ(hl_message_text, "Can not load");
         EXPECT_EQ(hl_message_caption, "ERROR");
@@ -238,13 +238,13 @@ TEST_F(FileTest, LoadReplacesChannelPinsOfTheOldSong) {
     play_blocks(3);
     step();
     tap(VK_RETURN); // every channel is pinned to pattern 2
-    EXPECT_EQ(snd_voices[0][0].channel_pattern, 2);
+    EXPECT_EQ(audio_engine.snd_voices[0][0].channel_pattern, 2);
     write_file(path("one.qvl"), {'Q', 'V', 0, 1, 0, 0x03, 0x41, 0x00, 0x80, 0xFE, 0x00});
     hl_open_answer = path("one.qvl");
     ctrl('L');
     ASSERT_EQ(app.song.pattern_count, 1);
     step(2);
-    EXPECT_EQ(snd_voices[0][0].channel_pattern, -1);
+    EXPECT_EQ(audio_engine.snd_voices[0][0].channel_pattern, -1);
     EXPECT_EQ(log.asserts(), 0);
     ctrl('O');
     EXPECT_EQ(log.asserts(), 0);
@@ -256,7 +256,7 @@ TEST_F(FileTest, ModalDialogsRunWithoutTheLockAndWithTheSongStopped) {
     bool stopped_during = false;
     hl_on_modal = [&] {
         free_during = lock_is_free();
-        stopped_during = snd_players[0] == nullptr && app.song.state == 0;
+        stopped_during = audio_engine.snd_players[0] == nullptr && app.song.state == 0;
     };
     ctrl('L');
     EXPECT_TRUE(free_during);
@@ -299,12 +299,12 @@ TEST_F(FileTest, WavRecordsUntilPressedAgain) {
     type("QWER");
     click(app.btn_wav);
     EXPECT_EQ(std::string(app.btn_wav.label), "STOP");
-    EXPECT_EQ(snd_players[0], &app.song);
-    EXPECT_EQ(snd_song_mode, 1);
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song);
+    EXPECT_EQ(audio_engine.snd_song_mode, 1);
     play_blocks(10);
     ctrl('W');
     EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     // The two blocks before the first row are silent, and the capture skips silent blocks.
     const std::vector<uint8_t> wav = read_file(path("song.wav"));
     ASSERT_EQ(wav.size(), 44u + 8u * SND_BLOCK * 2);
@@ -321,12 +321,12 @@ TEST_F(FileTest, EnterDuringRecordingStopsOnlyThePlayback) {
     ctrl('W');
     play_blocks(4);
     tap(VK_RETURN);
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     EXPECT_EQ(std::string(app.btn_wav.label), "STOP");
-    EXPECT_NE(wav_file, nullptr);
+    EXPECT_NE(audio_engine.capture.wav_file, nullptr);
     play_blocks(2);
     ctrl('W');
-    EXPECT_EQ(wav_file, nullptr);
+    EXPECT_EQ(audio_engine.capture.wav_file, nullptr);
     EXPECT_EQ(read_file(path("song.wav")).size(), 44u + 2u * SND_BLOCK * 2);
 }
 
@@ -334,8 +334,8 @@ TEST_F(FileTest, WavThatCannotOpenItsFileStillSwitches) {
     std::filesystem::create_directory(path("song.wav"));
     ctrl('W');
     EXPECT_EQ(std::string(app.btn_wav.label), "STOP");
-    EXPECT_EQ(snd_players[0], &app.song);
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song);
     ctrl('W');
     EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
 }

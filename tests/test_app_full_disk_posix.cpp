@@ -54,18 +54,18 @@ TEST_F(FullDiskTest, RecordingStopsCleanlyOnceAndPlaybackGoesOn) {
     limit_disk(room);
     click(app.btn_wav);
     ASSERT_EQ(std::string(app.btn_wav.label), "STOP");
-    ASSERT_NE(wav_file, nullptr);
+    ASSERT_NE(audio_engine.capture.wav_file, nullptr);
 
     // Twice the room in sounding blocks; the update after the failure reports it.
     const int blocks = (int)(2 * room / (SND_BLOCK * 2));
     play_blocks(blocks);
     step();
-    EXPECT_EQ(wav_file, nullptr);
+    EXPECT_EQ(audio_engine.capture.wav_file, nullptr);
     EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
     EXPECT_EQ(hl_message_boxes, 1);
     EXPECT_EQ(hl_message_text, "Can not save");
     EXPECT_EQ(hl_message_caption, "ERROR");
-    EXPECT_EQ(snd_players[0], &app.song) << "the song plays on";
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song) << "the song plays on";
 
     std::ifstream f("song.wav", std::ios::binary);
     const std::vector<uint8_t> wav((std::istreambuf_iterator<char>(f)), {});
@@ -82,7 +82,7 @@ TEST_F(FullDiskTest, RecordingStopsCleanlyOnceAndPlaybackGoesOn) {
     EXPECT_EQ(hl_message_boxes, 1);
     click(app.btn_wav);
     EXPECT_EQ(std::string(app.btn_wav.label), "STOP");
-    EXPECT_NE(wav_file, nullptr);
+    EXPECT_NE(audio_engine.capture.wav_file, nullptr);
     click(app.btn_wav);
     EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
 }

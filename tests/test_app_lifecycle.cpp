@@ -70,7 +70,7 @@ TEST_F(LifecycleTest, InitBuildsPicturesFontsButtonsAndTheSong) {
     EXPECT_EQ(app.song.pattern_count, 1);
     EXPECT_EQ(app.song.order_len, 1);
     EXPECT_EQ(app.song.sample_count, 8);
-    EXPECT_EQ(snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     EXPECT_EQ(app.editor.status_dirty, 1);
     EXPECT_EQ(app.editor.pattern_dirty, 1);
     EXPECT_EQ(app.editor.present_flag, 0);
@@ -133,7 +133,7 @@ TEST_F(LifecycleTest, RecordingStillRunningAtShutDownIsFinished) {
     play_blocks(6);
     EXPECT_STREQ(app.btn_wav.label, "STOP");
     stop();
-    EXPECT_EQ(wav_file, nullptr);
+    EXPECT_EQ(audio_engine.capture.wav_file, nullptr);
     std::ifstream f(dir / "song.wav", std::ios::binary);
     const std::vector<uint8_t> wav((std::istreambuf_iterator<char>(f)), {});
     ASSERT_EQ(wav.size(), 44u + 4u * SND_BLOCK * 2);
@@ -158,12 +158,12 @@ TEST(LifecycleRun, RunLoopFromStartToQuit) {
     hl_push_key(VK_RETURN, false);
     for (int i = 0; i < 100; i++) hl_push_call([] {});
     bool was_playing = false;
-    hl_push_call([&] { was_playing = snd_players[0] != nullptr; });
+    hl_push_call([&] { was_playing = audio_engine.snd_players[0] != nullptr; });
     hl_push_quit();
-    os_run();
+    hl_push_key('Q', true); // never taken: the loop ends at the quit
+    app_run();
     EXPECT_TRUE(was_playing);
-    EXPECT_EQ(os_running, 0);
-    EXPECT_EQ(hl_pending_events(), 0);
+    EXPECT_EQ(hl_pending_events(), 1);
     EXPECT_GT(hl_presents, 0);
     EXPECT_EQ(os_alloc_count, 0);
     EXPECT_EQ(log.asserts(), 0) << log.text();
@@ -171,4 +171,31 @@ TEST(LifecycleRun, RunLoopFromStartToQuit) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(log.count("deinit sounds"), 1);
     EXPECT_NE(lines.back().find("os_free"), std::string::npos) << "the display is the last to go";
+}
+
+// A close refused at the save question keeps the loop stepping; the next close, answered Discard, ends it with
+// one shut-down.
+TEST(LifecycleRun, RefusedCloseKeepsTheLoopRunning) {
+    LogCapture log;
+    manual_audio_reset_state();
+    hl_reset_loop();
+    hl_push_key('Q', true); // a typed note: the song has unsaved changes
+    hl_push_key('Q', false);
+    for (int i = 0; i < 10; i++) hl_push_call([] {});
+    hl_push_call([] { hl_ask_answer = OS_ANSWER_CANCEL; });
+    hl_push_quit();
+    uint32_t step_at_refusal = 0, step_before_close = 0;
+    hl_push_call([&] { step_at_refusal = os_next_step; });
+    for (int i = 0; i < 40; i++) hl_push_call([] {});
+    hl_push_call([&] { step_before_close = os_next_step; });
+    hl_push_call([] { hl_ask_answer = OS_ANSWER_DISCARD; });
+    hl_push_quit();
+    hl_push_call([] {}); // never taken: the loop ends at the granted close
+    app_run();
+    EXPECT_EQ(hl_questions, 2);
+    EXPECT_GT(step_before_close, step_at_refusal) << "steps run between the refused close and the granted one";
+    EXPECT_EQ(hl_pending_events(), 1);
+    EXPECT_EQ(log.count("deinit sounds"), 1);
+    EXPECT_EQ(os_alloc_count, 0);
+    EXPECT_EQ(log.asserts(), 0) << log.text();
 }

@@ -91,8 +91,10 @@ protected:
         } else if (roll < 700) {
             // Note keys in the note column; elsewhere the letters A..F are values, and a sample or volume the song
             // cannot have is reported by the player with an assertion line, as it should be.
-            if (app.editor.cursor_col % 5 == 0) press((uint8_t)notes[pick((int)sizeof notes - 1)]);
-            else press(VK_LEFT);
+            if (app.editor.cursor_col % 5 == 0)
+                press((uint8_t)notes[pick((int)sizeof notes - 1)]);
+            else
+                press(VK_LEFT);
         } else if (roll < 800) {
             press(moves[pick(8)]);
         } else if (roll < 830) {
@@ -124,7 +126,8 @@ protected:
             else
                 with(VK_CONTROL, "OLSW"[pick(4)]);
         }
-        if (wav_file && wav_samples > SOAK_WAV_BLOCKS * SND_BLOCK) with(VK_CONTROL, 'W');
+        if (audio_engine.capture.wav_file && audio_engine.capture.wav_samples > SOAK_WAV_BLOCKS * SND_BLOCK)
+            with(VK_CONTROL, 'W');
     }
 };
 

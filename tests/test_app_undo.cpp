@@ -143,7 +143,7 @@ TEST_F(UndoTest, UndoAndRedoWhileTheSongPlays) {
     EXPECT_EQ(song_bytes(), before);
     EXPECT_EQ(app.song.pattern, 0);
     for (int i = 0; i < 3; i++) ctrl('Y'), play_blocks(2), step();
-    EXPECT_EQ(snd_players[0], &app.song) << "undo and redo do not stop the song";
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song) << "undo and redo do not stop the song";
     EXPECT_EQ(field(0, SND_FIELD_NOTE, row, 0), 0x47);
     EXPECT_EQ(app.song.pattern, 1) << "the player follows the order entry again";
     tap(VK_RETURN);

@@ -30,7 +30,7 @@ int32_t locked_write_pos() {
 
 int32_t locked_blocks() {
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    return audio_blocks;
+    return audio_engine.audio_blocks;
 }
 
 // Hands the oldest block back and waits until the audio thread has queued its replacement. The thread queues
@@ -74,17 +74,17 @@ TEST_F(AudioTest, StartPrimesFourSilentBlocksOnHeadersZeroToThree) {
     EXPECT_EQ(headers_in_use(), 4);
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        EXPECT_EQ(sound_amplitude, 32767);
+        EXPECT_EQ(audio_engine.sound_amplitude, 32767);
         for (int32_t i = 0; i < 4; i++) {
             EXPECT_EQ(audio_headers[i].length, 2204);
             EXPECT_EQ(audio_headers[i].data, &audio_ring[i * SND_BLOCK]);
         }
         for (int32_t slot = 0; slot < 2; slot++) {
-            EXPECT_EQ(snd_players[slot], nullptr);
+            EXPECT_EQ(audio_engine.snd_players[slot], nullptr);
             for (int32_t v = 0; v < SND_VOICES; v++) {
-                EXPECT_EQ(snd_voices[slot][v].enabled, v < 4 ? 1 : 0) << slot << " " << v;
-                EXPECT_EQ(snd_voices[slot][v].active, 0);
-                EXPECT_EQ(snd_voices[slot][v].channel_pattern, -1);
+                EXPECT_EQ(audio_engine.snd_voices[slot][v].enabled, v < 4 ? 1 : 0) << slot << " " << v;
+                EXPECT_EQ(audio_engine.snd_voices[slot][v].active, 0);
+                EXPECT_EQ(audio_engine.snd_voices[slot][v].channel_pattern, -1);
             }
         }
         for (int32_t i = 0; i < 4 * SND_BLOCK; i++) ASSERT_EQ(audio_ring[i], 0) << i;
@@ -176,7 +176,7 @@ TEST_F(AudioTest, WithoutThreadNothingOpensAndDeinitReturnsAtOnce) {
     EXPECT_EQ(audio_device, nullptr);
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        EXPECT_EQ(snd_voices[0][0].enabled, 1); // the rest of start-up still ran
+        EXPECT_EQ(audio_engine.snd_voices[0][0].enabled, 1); // the rest of start-up still ran
     }
 
     deinit_sounds();
@@ -242,16 +242,16 @@ TEST_F(AudioTest, SecondOpenIsReportedAndKeepsTheRunningDevice) {
 TEST_F(AudioTest, DeinitReportsSampleDataStillAlive) {
     init_sounds();
     snd_song song;
-    snd_create_song(&song, 1);
+    snd_create_song(&audio_engine, &song, 1);
     deinit_sounds();
     EXPECT_EQ(log.asserts(), 1);
-    snd_free_song(&song);
+    snd_free_song(&audio_engine, &song);
 }
 
 // One C-4 on the 50% square in row 0 of channel 0, the song stopped by effect 8 in row 4.
 snd_song one_note_song() {
     snd_song song;
-    snd_create_song(&song, 1);
+    snd_create_song(&audio_engine, &song, 1);
     snd_pattern* p = song.patterns[0];
     *snd_cell_field(p, 0, SND_FIELD_NOTE, 0) = 0x40;
     *snd_cell_field(p, 0, SND_FIELD_SAMPLE, 0) = 2;
@@ -261,35 +261,24 @@ snd_song one_note_song() {
     return song;
 }
 
-// What the player and mixer give for the song without any device: blocks mixed after each tick, the clock
-// starting at `start`, playback started at `start`.
+// What an engine of its own renders for the song without any device, the clock starting at `start`, playback
+// started at `start`.
 std::vector<int16_t> offline_mix(snd_song* song, int32_t start, int32_t blocks) {
-    std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    const int32_t saved_blocks = audio_blocks;
-    for (int32_t slot = 0; slot < 2; slot++) {
-        snd_reset_voices(slot);
-        for (int32_t v = 0; v < SND_CHANNELS; v++) snd_voices[slot][v].enabled = 1;
-    }
-    snd_arp_period = 0;
-    audio_blocks = start;
-    snd_play_song(song);
+    snd_engine e;
+    snd_init_engine(&e);
+    e.audio_blocks = start;
+    snd_play_song(&e, song);
     std::vector<int16_t> out((size_t)blocks * SND_BLOCK);
-    for (int32_t b = 0; b < blocks; b++) {
-        for (int32_t slot = 0; slot < 2; slot++)
-            if (snd_players[slot]) snd_tick(snd_players[slot], slot);
-        snd_mix(&out[(size_t)b * SND_BLOCK]);
-        audio_blocks++;
-    }
-    if (snd_players[0]) snd_stop_song(snd_players[0]);
-    audio_blocks = saved_blocks;
+    EXPECT_EQ(snd_render(&e, out.data(), (int32_t)out.size()), (int32_t)out.size());
+    if (e.snd_players[0]) snd_stop_song(&e, e.snd_players[0]);
     return out;
 }
 
 TEST_F(AudioTest, SongRowsSoundOnTheBlocksThePlayerClockNames) {
-    sound_amplitude = 32767;
+    audio_engine.sound_amplitude = 32767;
     snd_song reference = one_note_song();
     const std::vector<int16_t> expected = offline_mix(&reference, 3, 16);
-    snd_free_song(&reference);
+    snd_free_song(&audio_engine, &reference);
     // Started at clock 3, row 0 is played by the tick that sees clock 5: the third block after the start.
     for (int32_t i = 0; i < 2 * SND_BLOCK; i++) ASSERT_EQ(expected[i], 0) << i;
     ASSERT_NE(expected[2 * SND_BLOCK], 0);
@@ -302,8 +291,8 @@ TEST_F(AudioTest, SongRowsSoundOnTheBlocksThePlayerClockNames) {
     for (int32_t k = 0; k < 3; k++) return_and_wait();
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        ASSERT_EQ(audio_blocks, 3);
-        snd_play_song(&song);
+        ASSERT_EQ(audio_engine.audio_blocks, 3);
+        snd_play_song(&audio_engine, &song);
     }
     for (int32_t k = 0; k < 16; k++) return_and_wait();
     // 4 priming blocks and 3 refills before the start, then the 16 blocks mixed after it.
@@ -315,9 +304,9 @@ TEST_F(AudioTest, SongRowsSoundOnTheBlocksThePlayerClockNames) {
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         EXPECT_EQ(song.state, 0);
-        EXPECT_EQ(snd_players[0], nullptr);
+        EXPECT_EQ(audio_engine.snd_players[0], nullptr);
     }
-    snd_free_song(&song);
+    snd_free_song(&audio_engine, &song);
     deinit_sounds();
     EXPECT_EQ(log.asserts(), 0);
 }
@@ -327,10 +316,10 @@ TEST_F(AudioTest, SongRowsSoundOnTheBlocksThePlayerClockNames) {
 // block: at most one period (23 ms) after its step. Every block is still mixed after one player tick, so a song
 // gives the same samples on the same clock as when the device is fed block for block.
 TEST_F(AudioTest, TakenAsItPlaysTheSongIsExactAndAPreviewSoundsFromTheNextPeriod) {
-    sound_amplitude = 32767;
+    audio_engine.sound_amplitude = 32767;
     snd_song reference = one_note_song();
     const std::vector<int16_t> expected = offline_mix(&reference, 3, 16);
-    snd_free_song(&reference);
+    snd_free_song(&audio_engine, &reference);
     manual_audio_pull = true;
     manual_audio_record = true;
     const auto locked = [](auto read) {
@@ -343,10 +332,10 @@ TEST_F(AudioTest, TakenAsItPlaysTheSongIsExactAndAPreviewSoundsFromTheNextPeriod
     // Periods of uneven length, as a device may ask: three blocks begun (three ticks), the third partly taken.
     const int32_t periods[] = {512, 300, 1, 1102, 777};
     int32_t k = 0;
-    while (locked([] { return audio_blocks; }) < 3) ASSERT_TRUE(manual_audio_take(periods[k++ % 5]));
-    ASSERT_NE(locked([] { return audio_part_done; }), 0);
+    while (locked([] { return audio_engine.audio_blocks; }) < 3) ASSERT_TRUE(manual_audio_take(periods[k++ % 5]));
+    ASSERT_NE(locked([] { return (audio_engine.block_done % SND_BLOCK); }), 0);
     locked([&song] {
-        snd_play_song(&song); // the song starts at clock 3
+        snd_play_song(&audio_engine, &song); // the song starts at clock 3
         return 0;
     });
     while (manual_audio_total_samples() < 19 * SND_BLOCK) ASSERT_TRUE(manual_audio_take(periods[k++ % 5]));
@@ -354,11 +343,11 @@ TEST_F(AudioTest, TakenAsItPlaysTheSongIsExactAndAPreviewSoundsFromTheNextPeriod
     ASSERT_TRUE(std::vector<int16_t>(recorded.begin() + 3 * SND_BLOCK, recorded.begin() + 19 * SND_BLOCK) == expected);
 
     // The song has ended; nothing sounds. A note typed in the middle of a (so far silent) block:
-    while (locked([] { return audio_part_done; }) == 0) ASSERT_TRUE(manual_audio_take(512));
+    while (locked([] { return (audio_engine.block_done % SND_BLOCK); }) == 0) ASSERT_TRUE(manual_audio_take(512));
     const int64_t typed_at = manual_audio_total_samples();
     locked([&song] {
-        snd_set_effect(2, 0, 0);
-        snd_play_note(9, 4, 2, &song.samples[2], 10);
+        snd_set_effect(&audio_engine, 2, 0, 0);
+        snd_play_note(&audio_engine, 9, 4, 2, &song.samples[2], 10);
         return 0;
     });
     ASSERT_TRUE(manual_audio_take(512));
@@ -368,16 +357,16 @@ TEST_F(AudioTest, TakenAsItPlaysTheSongIsExactAndAPreviewSoundsFromTheNextPeriod
     EXPECT_EQ(std::abs(recorded[(size_t)typed_at]), 4095);
 
     // While the main thread holds the lock, a period is silence and the song does not move on.
-    const int32_t done_before = locked([] { return audio_part_done; });
+    const int32_t done_before = locked([] { return (audio_engine.block_done % SND_BLOCK); });
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         std::thread device([] { EXPECT_FALSE(manual_audio_take(512)); });
         device.join();
-        EXPECT_EQ(audio_part_done, done_before);
+        EXPECT_EQ((audio_engine.block_done % SND_BLOCK), done_before);
     }
     recorded = manual_audio_recorded();
     for (size_t i = recorded.size() - 512; i < recorded.size(); i++) ASSERT_EQ(recorded[i], 0) << i;
-    snd_free_song(&song);
+    snd_free_song(&audio_engine, &song);
     deinit_sounds();
     EXPECT_EQ(log.asserts(), 0);
 }
@@ -385,17 +374,17 @@ TEST_F(AudioTest, TakenAsItPlaysTheSongIsExactAndAPreviewSoundsFromTheNextPeriod
 TEST_F(AudioTest, PreviewNoteSoundsWithoutASongAndMuteSilencesIt) {
     manual_audio_record = true;
     snd_song song;
-    snd_create_song(&song, 1);
+    snd_create_song(&audio_engine, &song, 1);
     init_sounds();
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_set_effect(2, 0, 0);
-        snd_play_note(9, 4, 2, &song.samples[2], 10);
+        snd_set_effect(&audio_engine, 2, 0, 0);
+        snd_play_note(&audio_engine, 9, 4, 2, &song.samples[2], 10);
     }
     for (int32_t k = 0; k < 3; k++) return_and_wait();
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_voices[0][2].enabled = 0;
+        audio_engine.snd_voices[0][2].enabled = 0;
     }
     for (int32_t k = 0; k < 3; k++) return_and_wait();
     const std::vector<int16_t> recorded = manual_audio_recorded();
@@ -408,7 +397,7 @@ TEST_F(AudioTest, PreviewNoteSoundsWithoutASongAndMuteSilencesIt) {
     for (size_t i = 4 * SND_BLOCK; i < 7 * SND_BLOCK; i++) loud += recorded[i] == 4095 || recorded[i] == -4095;
     EXPECT_GT(loud, 3 * SND_BLOCK / 2);
     for (size_t i = 7 * SND_BLOCK; i < recorded.size(); i++) ASSERT_EQ(recorded[i], 0) << i;
-    snd_free_song(&song);
+    snd_free_song(&audio_engine, &song);
     deinit_sounds();
     EXPECT_EQ(log.asserts(), 0);
 }

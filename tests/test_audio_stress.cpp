@@ -1,7 +1,8 @@
 // Audio thread stress: the manual device hands every block back as soon as it is queued (or, as a device that
 // takes its samples as it plays, a thread of its own takes period after period), so the sound is mixed as fast as
 // it can be, while this thread edits, replaces, plays, stops, previews and mutes the song holding audio_lock the way
-// the application's steps do. Run under ThreadSanitizer (label "tsan") and ASan.
+// the application's steps do. And the WAV capture's writer stalled on a slow disk while the device takes its
+// periods. Run under ThreadSanitizer (label "tsan") and ASan.
 #include "audio.h"
 #include "log_capture.h"
 #include "manual_audio_device.h"
@@ -10,10 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <mutex>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <vector>
 #include <random>
 #include <thread>
 
@@ -91,33 +95,34 @@ void run_op(int32_t op, snd_song* song, std::mt19937& rng) {
         if (song->order_len >= 2) snd_delete_order(song, (int32_t)(rng() % song->order_len));
         break;
     case OP_REPLACE_SONG:
-        snd_free_song(song);
-        snd_create_song(song, (uint8_t)(1 + rng() % 3));
+        snd_free_song(&audio_engine, song);
+        snd_create_song(&audio_engine, song, (uint8_t)(1 + rng() % 3));
         fill_song(song, rng);
         break;
     case OP_PLAY_SONG:
         song->order_pos = (int32_t)(rng() % song->order_len);
-        snd_play_song(song);
+        snd_play_song(&audio_engine, song);
         break;
     case OP_PLAY_PATTERN:
         // The application starts pattern play only while the song is stopped.
         if (song->state == 0) {
             song->pattern = (int32_t)(rng() % song->pattern_count);
-            snd_play_pattern(song);
+            snd_play_pattern(&audio_engine, song);
         }
         break;
     case OP_STOP:
-        if (song->state != 0) snd_stop_song(song);
+        if (song->state != 0) snd_stop_song(&audio_engine, song);
         break;
     case OP_PREVIEW: {
         const int32_t voice = (int32_t)(rng() % SND_CHANNELS);
-        snd_set_effect(voice, 0, 0);
-        snd_play_note((int32_t)(rng() % 12), (int32_t)(rng() % 10), voice, &song->samples[rng() % SND_SAMPLES], 10);
-        snd_set_effect(voice, (uint8_t)rng(), (uint8_t)(rng() % 16));
+        snd_set_effect(&audio_engine, voice, 0, 0);
+        snd_play_note(&audio_engine, (int32_t)(rng() % 12), (int32_t)(rng() % 10), voice,
+                      &song->samples[rng() % SND_SAMPLES], 10);
+        snd_set_effect(&audio_engine, voice, (uint8_t)rng(), (uint8_t)(rng() % 16));
         break;
     }
     case OP_MUTE: {
-        snd_voice* v = &snd_voices[0][rng() % SND_CHANNELS];
+        snd_voice* v = &audio_engine.snd_voices[0][rng() % SND_CHANNELS];
         v->enabled = v->enabled ? 0 : 1;
         break;
     }
@@ -148,16 +153,16 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     snd_song song;
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_create_song(&song, 2);
+        snd_create_song(&audio_engine, &song, 2);
         fill_song(&song, rng);
-        snd_play_song(&song);
+        snd_play_song(&audio_engine, &song);
     }
 
     int32_t done[OP_COUNT] = {};
     int32_t start_blocks = 0;
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        start_blocks = audio_blocks;
+        start_blocks = audio_engine.audio_blocks;
     }
     int32_t blocks = 0;
     const auto start = clock::now();
@@ -172,7 +177,7 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
             const int32_t op = (int32_t)(rng() % OP_COUNT);
             run_op(op, &song, rng);
             done[op]++;
-            blocks = audio_blocks - start_blocks;
+            blocks = audio_engine.audio_blocks - start_blocks;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -181,7 +186,7 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     device.join();
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_free_song(&song);
+        snd_free_song(&audio_engine, &song);
     }
     deinit_sounds();
 
@@ -195,14 +200,155 @@ TEST_P(AudioStress, EditsAndPlaybackWhileTheThreadRefillsAsFastAsItCan) {
     EXPECT_LE(manual_audio_max_in_use(), 5);
     EXPECT_EQ(log.asserts(), 0);
     EXPECT_EQ(os_alloc_count, 0);
-    EXPECT_EQ(snd_live_samples, 0);
+    EXPECT_EQ(audio_engine.snd_live_samples, 0);
     EXPECT_FALSE(audio_thread_running());
     manual_audio_reset_state();
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, AudioStress, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                             return info.param ? "TakenAsPlayed" : "FedBlocks";
-                         });
+INSTANTIATE_TEST_SUITE_P(Devices, AudioStress, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
+    return info.param ? "TakenAsPlayed" : "FedBlocks";
+});
+
+// ---- The capture's writer on a disk that stalls
+
+std::mutex stall_mutex;             // guards the stall's state below
+std::condition_variable stall_wake; // the stall may end, or a write has begun stalling
+bool stall_armed;                   // the next write stalls
+bool stalling;                      // a write is stalled now
+bool stall_released;                // the test lets the stalled write go on
+
+// The capture's file write on a disk that stalls: the first write after arming hangs for at least 2 s, and until the
+// test lets it go on.
+size_t stalling_write(const void* data, size_t size, size_t count, FILE* file) {
+    std::unique_lock<std::mutex> hold(stall_mutex);
+    if (stall_armed) {
+        stall_armed = false;
+        stalling = true;
+        stall_wake.notify_all();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        stall_wake.wait_until(hold, until, [] { return false; });
+        stall_wake.wait_for(hold, std::chrono::seconds(30), [] { return stall_released; });
+        stalling = false;
+    }
+    hold.unlock();
+    return fwrite(data, size, count, file);
+}
+
+std::vector<int16_t> wav_samples_of(const std::string& path) {
+    std::vector<int16_t> samples;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return samples;
+    int16_t buffer[4096];
+    fseek(f, 44, SEEK_SET);
+    for (size_t n; (n = fread(buffer, sizeof(int16_t), 4096, f)) > 0;)
+        samples.insert(samples.end(), buffer, buffer + n);
+    fclose(f);
+    return samples;
+}
+
+// The device takes period after period while the writer hangs in a write: no period waits for it or goes silent.
+// Below the queue's length the finished "song.wav" holds every block that sounded; beyond it the capture ends as on
+// a full disk, with the blocks queued before the overflow in a finished file, and "Can not save" to come.
+TEST(CaptureWriter, AStalledWriteNeverHoldsUpTheDeviceAndLosesNothingUpToTheQueuesLength) {
+    const struct {
+        double seconds; // audio the device takes while the writer is stalled
+        bool overflows; // more than the queue holds
+    } cases[] = {{2.5, false}, {14.0, true}};
+    const std::string path = "song.wav";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        manual_audio_reset_state();
+        manual_audio_pull = true;
+        manual_audio_record = true;
+        LogCapture log;
+        init_sounds();
+        snd_song song;
+        {
+            std::lock_guard<std::recursive_mutex> hold(audio_lock);
+            snd_create_song(&audio_engine, &song, 1);
+            // A square wave that sounds from row 0 on, until the end.
+            *snd_cell_field(song.patterns[0], 0, SND_FIELD_NOTE, 0) = 0x40;
+            *snd_cell_field(song.patterns[0], 0, SND_FIELD_SAMPLE, 0) = 2;
+            *snd_cell_flags(song.patterns[0], 0, 0) = SND_HAS_NOTE | SND_HAS_SAMPLE;
+            audio_engine.capture.write = stalling_write;
+            stall_armed = true;
+            stalling = stall_released = false;
+            wav_start(&audio_engine);
+            snd_play_song(&audio_engine, &song);
+        }
+        ASSERT_NE(audio_engine.capture.wav_file, nullptr);
+        // The main loop's writer, every few milliseconds.
+        std::atomic<bool> writing{true};
+        std::thread writer([&writing] {
+            while (writing.load()) {
+                wav_drain(&audio_engine);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        // The device's periods until the first block that sounded is queued; the writer hangs in writing it. Then
+        // as many periods as the case asks for, every one mixed, none silenced by a busy sound system.
+        bool all_mixed = true;
+        for (int32_t periods = 0; audio_engine.capture.queued.load() == 0; periods++) {
+            ASSERT_LT(periods, 1000) << "nothing sounded";
+            all_mixed = manual_audio_take(256) && all_mixed;
+        }
+        {
+            std::unique_lock<std::mutex> hold(stall_mutex);
+            ASSERT_TRUE(stall_wake.wait_for(hold, std::chrono::seconds(30), [] { return stalling; }));
+        }
+        const int32_t during = (int32_t)(c.seconds * SND_RATE / 256);
+        for (int32_t i = 0; i < during; i++) all_mixed = manual_audio_take(256) && all_mixed;
+        bool still_stalled;
+        {
+            std::lock_guard<std::mutex> hold(stall_mutex);
+            still_stalled = stalling;
+            stall_released = true;
+            stall_wake.notify_all();
+        }
+        EXPECT_TRUE(still_stalled) << "the device waited for the writer";
+        EXPECT_TRUE(all_mixed);
+        // The writer catches up (it ends a capture that overflowed in the same pass), then the capture stops as the
+        // WAV button stops it.
+        for (int i = 0; i < 2000 && audio_engine.capture.written.load() != audio_engine.capture.queued.load(); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        writing.store(false);
+        writer.join();
+        const bool failed = audio_engine.capture.wav_failed != 0;
+        {
+            std::lock_guard<std::recursive_mutex> hold(audio_lock);
+            wav_end_taking(&audio_engine);
+        }
+        wav_stop(&audio_engine);
+        {
+            std::lock_guard<std::recursive_mutex> hold(audio_lock);
+            audio_engine.capture.write = fwrite;
+            snd_free_song(&audio_engine, &song);
+        }
+        deinit_sounds();
+
+        // The blocks that sounded, in the order the device took them.
+        const std::vector<int16_t> taken = manual_audio_recorded();
+        std::vector<int16_t> sounded;
+        for (size_t b = 0; (b + 1) * SND_BLOCK <= taken.size(); b++) {
+            const auto block = taken.begin() + (long)(b * SND_BLOCK);
+            if (std::any_of(block, block + SND_BLOCK, [](int16_t v) { return v != 0; }))
+                sounded.insert(sounded.end(), block, block + SND_BLOCK);
+        }
+        const std::vector<int16_t> file = wav_samples_of(path);
+        EXPECT_EQ(failed, c.overflows);
+        if (c.overflows) {
+            ASSERT_EQ(file.size(), (size_t)WAV_QUEUE_BLOCKS * SND_BLOCK);
+            EXPECT_TRUE(std::equal(file.begin(), file.end(), sounded.begin()));
+        } else {
+            EXPECT_GT(sounded.size(), (size_t)(c.seconds * SND_RATE) - 3 * SND_BLOCK);
+            EXPECT_TRUE(file == sounded) << file.size() << " samples in the file, " << sounded.size() << " sounded";
+        }
+        EXPECT_EQ(std::filesystem::file_size(path), 44 + 2 * file.size()) << "the header counts what the file holds";
+        EXPECT_EQ(log.asserts(), 0);
+        EXPECT_EQ(os_alloc_count, 0);
+        std::filesystem::remove(path);
+    }
+    manual_audio_reset_state();
+}
 
 } // namespace

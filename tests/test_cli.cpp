@@ -1,5 +1,5 @@
 // quavlo-cli, run as the separate program it is: exit codes and messages, the JSON dump, repack, header names,
-// and renders, among them a --recorder render that must equal a capture through wav_start/snd_mix/wav_stop.
+// and renders, among them a --recorder render that must equal a capture through wav_start/snd_render/wav_stop.
 #include "test_files_fixture.h"
 
 #include <sys/wait.h>
@@ -17,7 +17,7 @@ class Cli : public InTempDir {
 protected:
     snd_song song{};
     void TearDown() override {
-        snd_free_song(&song);
+        snd_free_song(&eng, &song);
         InTempDir::TearDown();
     }
     cli_result run(const std::string& args) {
@@ -39,7 +39,7 @@ protected:
     }
     // Two patterns with notes on all four channels, every effect the player knows, a rest and the noise sample.
     void make_busy_song() {
-        snd_create_song(&song, 2);
+        snd_create_song(&eng, &song, 2);
         song.order[1] = 1;
         snd_pattern* a = song.patterns[0];
         snd_pattern* b = song.patterns[1];
@@ -117,7 +117,7 @@ TEST_F(Cli, InputsThatAreNotUsableModulesExitWith2AndSayWhy) {
 }
 
 TEST_F(Cli, DumpPrintsOnlyTheJsonWithCellsInFileOrderAndEntriesAsStored) {
-    snd_create_song(&song, 2);
+    snd_create_song(&eng, &song, 2);
     song.order[1] = 9;                                    // names no pattern: dump does not repair
     cell(song.patterns[0], 2, 5, 0x21, 0x40, 7, 7, 7, 7); // fields without their bit are saved as 0
     cell(song.patterns[0], 0, 63, 0x1F, 1, 2, 3, 4, 5);
@@ -148,7 +148,7 @@ TEST_F(Cli, RepackWritesTheCanonicalPackingAndFailsWith1WhenItCannotWrite) {
 }
 
 TEST_F(Cli, HeaderNamesTheArrayAfterTheFileCutBeforeItsFirstDotAsACIdentifier) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     ASSERT_EQ(save_module("song.qvl", &song), 1);
     std::filesystem::create_directory("sub");
     const std::string body = "[]=\n{\n0x51,0x56,0x00,0x01,0x00,0x80,0xFF,0x00,};\n";
@@ -173,30 +173,24 @@ TEST_F(Cli, RenderRecorderEqualsACaptureThroughTheWavButtonPath) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(r.out.empty());
 
-    // The same song played as the tracker plays it: ticked and mixed block by block, captured to song.wav.
+    // The same song played as the tracker plays it: rendered block by block, captured to song.wav, one pass.
     prepare_engine();
     clock_value = 4321;
-    snd_song played = load_module("busy.qvl");
+    snd_song played = load_module(&eng, "busy.qvl");
     snd_repair_song(&played);
-    wav_start();
-    ASSERT_NE(wav_file, nullptr);
-    snd_play_song(&played);
+    eng.end_with_song = true;
+    eng.pass_limit = 1;
+    wav_start(&eng);
+    ASSERT_NE(eng.capture.wav_file, nullptr);
+    snd_play_song(&eng, &played);
     int16_t block[SND_BLOCK];
     int32_t silent = 0;
-    bool row_before = false;
     for (int32_t blocks = 0; blocks < 600 * SND_RATE / SND_BLOCK; blocks++) {
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        const bool row = snd_players[0] && snd_tick(&played, 0);
-        if (played.state == 0) break;
-        if (row && row_before && played.row == 0 && played.order_pos == 0) break; // one pass
-        row_before = row_before || row;
-        const int32_t before = wav_samples;
-        snd_mix(block);
-        if (wav_samples == before) silent++;
-        audio_blocks++;
+        if (snd_render(&eng, block, SND_BLOCK) < SND_BLOCK) break;
+        if (wav_drain(&eng) == 0) silent++;
     }
-    wav_stop();
-    snd_free_song(&played);
+    wav_stop(&eng);
+    snd_free_song(&eng, &played);
 
     const bytes captured = read_file("song.wav");
     const bytes rendered = read_file("rec.wav");
@@ -262,7 +256,7 @@ TEST_F(Cli, RenderRepairsTheSongAndIsReproducibleForAClock) {
 }
 
 TEST_F(Cli, RenderToAPlaceThatCannotBeWrittenExitsWith1) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     ASSERT_EQ(save_module("song.qvl", &song), 1);
     const cli_result r = run("render song.qvl no-such-dir/out.wav");
     EXPECT_EQ(r.code, 1);

@@ -17,6 +17,8 @@
 
 namespace files_test {
 
+inline snd_engine eng; // the engine the file suites read, play and record with
+
 using bytes = std::vector<uint8_t>;
 
 inline int32_t clock_value; // what the noise generator's clock returns in these suites
@@ -44,17 +46,12 @@ inline std::string read_text(const std::string& path) {
     return std::string(data.begin(), data.end());
 }
 
-// Sound start-up without device: amplitude, both voice banks at rest with channels 0..3 on, empty slots.
+// Sound start-up without device: amplitude, both voice banks at rest with channels 0..3 on, empty slots, the
+// noise seeded from the suites' clock.
 inline void prepare_engine() {
-    sound_amplitude = 32767;
-    snd_noise_seed = 55;
     clock_value = 0;
-    snd_clock_ms = fixed_clock;
-    snd_ready_players();
-    snd_slot = 0;
-    audio_blocks = 0;
-    wav_file = nullptr;
-    wav_samples = 0;
+    eng.snd_clock_ms = fixed_clock;
+    snd_init_engine(&eng);
 }
 
 // A new empty directory under the system's temporary directory; empty when none could be made.
@@ -87,11 +84,11 @@ protected:
     }
     void TearDown() override {
         EXPECT_EQ(os_alloc_count, allocs_before) << "tracked blocks leaked";
-        EXPECT_EQ(snd_live_samples, 0);
+        EXPECT_EQ(eng.snd_live_samples, 0);
         std::filesystem::current_path(previous);
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
-        snd_clock_ms = os_time_ms;
+        eng.snd_clock_ms = os_time_ms;
     }
     // Names of the files in the test directory, sorted.
     std::vector<std::string> entries() const {

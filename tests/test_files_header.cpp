@@ -11,12 +11,12 @@ class Header : public InTempDir {
 protected:
     snd_song song{};
     void TearDown() override {
-        snd_free_song(&song);
+        snd_free_song(&eng, &song);
         InTempDir::TearDown();
     }
     // A song of one empty pattern whose module is 4 + n + 3 bytes long.
     void song_with_order(int n) {
-        snd_create_song(&song, 1);
+        snd_create_song(&eng, &song, 1);
         while (song.order_len < n) snd_insert_order(&song, song.order_len);
     }
     // The text the export must write for the module currently in song.
@@ -36,7 +36,7 @@ protected:
 };
 
 TEST_F(Header, EmptySongIsThreeLines) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     ASSERT_NE(export_c_header("song.h", "song", &song), 0);
     EXPECT_EQ(read_text("song.h"), "const byte song[]=\n{\n0x51,0x56,0x00,0x01,0x00,0x80,0xFF,0x00,};\n");
     EXPECT_EQ(entries(), std::vector<std::string>{"song.h"});
@@ -60,7 +60,7 @@ TEST_F(Header, TwentyOneBytesPutTheLastEntryBeforeTheClose) {
 }
 
 TEST_F(Header, LargerSongsHaveTwentyEntriesOnEveryLineButTheLast) {
-    snd_create_song(&song, 5);
+    snd_create_song(&eng, &song, 5);
     for (int p = 0; p < 5; p++)
         for (int r = 0; r < 64; r += 3) {
             *snd_cell_flags(song.patterns[p], p % 4, r) = 0x1B;
@@ -72,14 +72,14 @@ TEST_F(Header, LargerSongsHaveTwentyEntriesOnEveryLineButTheLast) {
 }
 
 TEST_F(Header, LongArrayNamesAreWrittenWhole) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     const std::string name(3000, 'n');
     ASSERT_NE(export_c_header("long.h", name.c_str(), &song), 0);
     EXPECT_EQ(read_text("long.h"), expected_text(name));
 }
 
 TEST_F(Header, AnExistingTempFileIsOverwrittenAndRemoved) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     write_file("temp.tmp", bytes(5000, 0xEE));
     ASSERT_NE(export_c_header("song.h", "song", &song), 0);
     EXPECT_EQ(read_text("song.h"), "const byte song[]=\n{\n0x51,0x56,0x00,0x01,0x00,0x80,0xFF,0x00,};\n");
@@ -87,7 +87,7 @@ TEST_F(Header, AnExistingTempFileIsOverwrittenAndRemoved) {
 }
 
 TEST_F(Header, EmptyOrderListFailsLeavesNoTempFileAndKeepsAnOlderHeader) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     snd_add_pattern(&song);
     write_file("song.h", {'o', 'l', 'd'});
     EXPECT_EQ(export_c_header("song.h", "song", &song), 0);
@@ -96,7 +96,7 @@ TEST_F(Header, EmptyOrderListFailsLeavesNoTempFileAndKeepsAnOlderHeader) {
 }
 
 TEST_F(Header, UnwritableHeaderFailsAndLeavesNoTempFile) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     EXPECT_EQ(export_c_header("missing-dir/song.h", "song", &song), 0);
     std::filesystem::create_directory("taken.h");
     EXPECT_EQ(export_c_header("taken.h", "taken", &song), 0);

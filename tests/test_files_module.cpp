@@ -14,8 +14,8 @@ protected:
     snd_song song{};
     snd_song loaded{};
     void TearDown() override {
-        snd_free_song(&song);
-        snd_free_song(&loaded);
+        snd_free_song(&eng, &song);
+        snd_free_song(&eng, &loaded);
         InTempDir::TearDown();
     }
     // Sets a cell's flag byte and writes the fields its bits name (others keep what they hold).
@@ -29,8 +29,8 @@ protected:
     }
     void load(const bytes& file) {
         write_file("in.qvl", file);
-        snd_free_song(&loaded);
-        loaded = load_module("in.qvl");
+        snd_free_song(&eng, &loaded);
+        loaded = load_module(&eng, "in.qvl");
     }
     std::vector<int> order(const snd_song& s) const { return std::vector<int>(s.order, s.order + s.order_len); }
     static bool pattern_empty(const snd_pattern* p) {
@@ -53,12 +53,12 @@ bytes operator+(bytes a, const bytes& b) {
 // ---- Writer
 
 TEST_F(Module, NewSongSavesAsEightBytesWithTheEmptyPatternAs80FF00) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     EXPECT_EQ(saved(song), (bytes{0x51, 0x56, 0x00, 0x01, 0x00, 0x80, 0xFF, 0x00}));
 }
 
 TEST_F(Module, OrderLengthIsBigEndianAndTheListFollowsAsStored) {
-    snd_create_song(&song, 3);
+    snd_create_song(&eng, &song, 3);
     for (int i = 0; i < 297; i++) snd_insert_order(&song, song.order_len);
     song.order[0] = 2;
     song.order[299] = 1;
@@ -71,19 +71,19 @@ TEST_F(Module, OrderLengthIsBigEndianAndTheListFollowsAsStored) {
 }
 
 TEST_F(Module, NoteInFirstCellPacksAsCellThenRunOf254ThenLastCell) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     set_cell(song.patterns[0], 0, 0, 0x03, {0x45, 2});
     EXPECT_EQ(saved(song), (header({0}) + bytes{0x03, 0x45, 0x02, 0x80, 0xFE, 0x00}));
 }
 
 TEST_F(Module, OnlyTheLastCellFilledPacksAsFullRunThenTheCell) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     set_cell(song.patterns[0], 3, 63, 0x1F, {0x30, 7, 15, 0x43, 0x99});
     EXPECT_EQ(saved(song), (header({0}) + bytes{0x80, 0xFF, 0x1F, 0x30, 7, 15, 0x43, 0x99}));
 }
 
 TEST_F(Module, RunsCrossChannelBoundariesButNotPatterns) {
-    snd_create_song(&song, 2);
+    snd_create_song(&eng, &song, 2);
     set_cell(song.patterns[0], 0, 60, 0x01, {0x11});
     set_cell(song.patterns[0], 1, 2, 0x04, {0, 0, 9});
     // Rows 61..63 of channel 0 and rows 0..1 of channel 1 form one run of 5; the second pattern starts its own.
@@ -97,8 +97,8 @@ TEST_F(Module, RunsCrossChannelBoundariesButNotPatterns) {
 TEST_F(Module, OneFilledCellAnywherePacksAsRunCellRunLastCell) {
     for (int cell = 0; cell < 256; cell++) {
         SCOPED_TRACE(cell);
-        snd_free_song(&song);
-        snd_create_song(&song, 1);
+        snd_free_song(&eng, &song);
+        snd_create_song(&eng, &song, 1);
         set_cell(song.patterns[0], cell / 64, cell % 64, 0x01, {0x42});
         if (cell > 0) set_cell(song.patterns[0], (cell - 1) / 64, (cell - 1) % 64, 0x80, {});
         bytes expected = header({0});
@@ -111,7 +111,7 @@ TEST_F(Module, OneFilledCellAnywherePacksAsRunCellRunLastCell) {
 }
 
 TEST_F(Module, FieldsWithoutTheirFlagBitAreNotWrittenAndLoadAsZero) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     snd_pattern* p = song.patterns[0];
     set_cell(p, 0, 0, 0x00, {1, 2, 3, 4, 5}); // empty cell with stale fields
     set_cell(p, 0, 1, 0x05, {0x40, 6, 7, 8, 9});
@@ -131,7 +131,7 @@ TEST_F(Module, FieldsWithoutTheirFlagBitAreNotWrittenAndLoadAsZero) {
 }
 
 TEST_F(Module, FlagBits5To7GoIntoTheFileAndComeBack) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     set_cell(song.patterns[0], 1, 7, 0xE1, {0x52});
     set_cell(song.patterns[0], 2, 9, 0xA0, {});
     const bytes file = saved(song);
@@ -144,7 +144,7 @@ TEST_F(Module, FlagBits5To7GoIntoTheFileAndComeBack) {
 }
 
 TEST_F(Module, ALoneBit7FlagIsSavedAsAnEmptyCellNotAsARunItem) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     set_cell(song.patterns[0], 0, 0, 0x80, {});
     set_cell(song.patterns[0], 0, 1, 0x01, {0x20});
     const bytes file = saved(song);
@@ -157,9 +157,9 @@ TEST_F(Module, ALoneBit7FlagIsSavedAsAnEmptyCellNotAsARunItem) {
 TEST_F(Module, RandomSongsSurviveSaveAndLoad) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 25; round++) {
-        snd_free_song(&song);
+        snd_free_song(&eng, &song);
         const int patterns = 1 + (int)(rng() % 12);
-        snd_create_song(&song, (uint8_t)patterns);
+        snd_create_song(&eng, &song, (uint8_t)patterns);
         const int extra = (int)(rng() % (round == 0 ? 600 : 40));
         for (int i = 0; i < extra; i++) snd_insert_order(&song, song.order_len);
         for (int i = 0; i < song.order_len; i++) song.order[i] = (uint8_t)(rng() % patterns);
@@ -193,7 +193,7 @@ TEST_F(Module, RandomSongsSurviveSaveAndLoad) {
 }
 
 TEST_F(Module, LoadedSongGetsFreshSamples) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     const bytes file = saved(song);
     clock_value = 1234;
     load(file);
@@ -214,15 +214,15 @@ TEST_F(Module, MissingEmptyOrUnreadableFileGivesAnAllZeroRecord) {
         EXPECT_EQ(s.order_len, 0);
         EXPECT_EQ(s.order, nullptr);
     };
-    loaded = load_module("does-not-exist.qvl");
+    loaded = load_module(&eng, "does-not-exist.qvl");
     expect_zero(loaded);
     write_file("empty.qvl", {});
-    loaded = load_module("empty.qvl");
+    loaded = load_module(&eng, "empty.qvl");
     expect_zero(loaded);
     std::filesystem::create_directory("folder.qvl");
-    loaded = load_module("folder.qvl");
+    loaded = load_module(&eng, "folder.qvl");
     expect_zero(loaded);
-    EXPECT_EQ(snd_live_samples, 0);
+    EXPECT_EQ(eng.snd_live_samples, 0);
 }
 
 TEST_F(Module, WrongMagicShortFileOrOrderListPastTheEndGiveAFreshEmptySong) {
@@ -322,7 +322,7 @@ TEST_F(Module, ReadingStopsAfter255Patterns) {
     snd_song copy = loaded;
     loaded = snd_song{};
     const bytes again = saved(copy);
-    snd_free_song(&copy);
+    snd_free_song(&eng, &copy);
     bytes expected = header({0});
     for (int i = 0; i < 255; i++) expected = expected + bytes{0x01, (uint8_t)i, 0x80, 0xFE, 0x00};
     EXPECT_EQ(again, expected);
@@ -330,23 +330,23 @@ TEST_F(Module, ReadingStopsAfter255Patterns) {
 
 TEST_F(Module, UnpackingAnInMemoryBufferMatchesLoading) {
     const bytes file = header({1, 0}) + bytes{0x80, 0xFF, 0x00} + bytes{0x1F, 1, 2, 3, 4, 5, 0x80, 0};
-    snd_song direct = snd_unpack_module(file.data(), (int32_t)file.size());
+    snd_song direct = snd_unpack_module(&eng, file.data(), (int32_t)file.size());
     load(file);
     ASSERT_EQ(direct.pattern_count, loaded.pattern_count);
     ASSERT_EQ(order(direct), order(loaded));
     for (int p = 0; p < direct.pattern_count; p++)
         EXPECT_EQ(memcmp(direct.patterns[p], loaded.patterns[p], SND_PATTERN_BYTES), 0);
-    snd_free_song(&direct);
-    snd_song none = snd_unpack_module(nullptr, 0);
+    snd_free_song(&eng, &direct);
+    snd_song none = snd_unpack_module(&eng, nullptr, 0);
     EXPECT_EQ(none.sample_count, 8);
     EXPECT_EQ(none.order_len, 0);
-    snd_free_song(&none);
+    snd_free_song(&eng, &none);
 }
 
 // Packing in memory gives the file's bytes, counts without storing, and stops storing at the capacity; reading
 // into a bare record fills only the order list and patterns, so no samples need generating.
 TEST_F(Module, PackingAndReadingInMemoryMatchTheFile) {
-    snd_create_song(&song, 2);
+    snd_create_song(&eng, &song, 2);
     set_cell(song.patterns[1], 2, 7, 0x1F, {0x45, 3, 9, 0x07, 0x21});
     song.order[1] = 1;
     const bytes file = saved(song);
@@ -362,7 +362,7 @@ TEST_F(Module, PackingAndReadingInMemoryMatchTheFile) {
     EXPECT_EQ(order(bare), (std::vector<int>{0, 1}));
     ASSERT_EQ(bare.pattern_count, 2);
     EXPECT_EQ(memcmp(bare.patterns[1], song.patterns[1], SND_PATTERN_BYTES), 0);
-    snd_free_song(&bare);
+    snd_free_song(&eng, &bare);
 
     snd_song empty_order{};
     empty_order.order_len = 0;
@@ -405,16 +405,16 @@ protected:
 };
 
 TEST_F(ModuleSaveFailure, EmptyOrderListFailsAndKeepsTheOldFile) {
-    snd_create_song(&song, 1);
-    snd_free_song(&song);
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 1);
+    snd_free_song(&eng, &song);
+    snd_create_song(&eng, &song, 0);
     snd_add_pattern(&song);
     EXPECT_EQ(save_module("keep.qvl", &song), 0);
     expect_untouched();
 }
 
 TEST_F(ModuleSaveFailure, TargetThatCannotBeReplacedOrCreatedFails) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     LogCapture log;
     EXPECT_EQ(save_module("no-such-dir/song.qvl", &song), 0);
     EXPECT_GE(log.asserts(), 1);
@@ -426,7 +426,7 @@ TEST_F(ModuleSaveFailure, TargetThatCannotBeReplacedOrCreatedFails) {
 }
 
 TEST_F(ModuleSaveFailure, OrderListLongerThanTheFormatHoldsIsRefused) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     os_free(&song.order);
     song.order = (uint8_t*)os_alloc(65536);
     song.order_len = 65536;
@@ -440,7 +440,7 @@ TEST_F(ModuleSaveFailure, OrderListLongerThanTheFormatHoldsIsRefused) {
 }
 
 TEST_F(ModuleSaveFailure, SuccessfulSaveReplacesTheFileAndLeavesNothingElse) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     write_file("keep.qvl.0.part", {'x'}); // someone else's file of the temporary's name is not taken over
     EXPECT_EQ(save_module("keep.qvl", &song), 1);
     EXPECT_EQ(read_file("keep.qvl"), (header({0}) + bytes{0x80, 0xFF, 0x00}));

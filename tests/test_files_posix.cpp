@@ -22,7 +22,7 @@ protected:
         write_file("keep.qvl", old_file);
     }
     void TearDown() override {
-        snd_free_song(&song);
+        snd_free_song(&eng, &song);
         InTempDir::TearDown();
     }
     void expect_untouched() {
@@ -32,7 +32,7 @@ protected:
 };
 
 TEST_F(ModuleSaveFailure, WriteErrorPartWayFailsAndKeepsTheOldFile) {
-    snd_create_song(&song, 40);
+    snd_create_song(&eng, &song, 40);
     for (int p = 0; p < 40; p++)
         for (int r = 0; r < 64; r++) *snd_cell_flags(song.patterns[p], 0, r) = 0x1F;
     // A file-size limit makes the writes fail after 1000 bytes, as a full disk would.
@@ -53,9 +53,9 @@ TEST_F(ModuleSaveFailure, WriteErrorPartWayFailsAndKeepsTheOldFile) {
 // whole. The temporary files the kills leave keep their own names, and the next save still goes through.
 TEST_F(ModuleSaveFailure, KilledSaveLeavesTheOldOrTheNewModule) {
     snd_song other{};
-    snd_create_song(&song, 30);
+    snd_create_song(&eng, &song, 30);
     for (int r = 0; r < 64; r++) *snd_cell_flags(song.patterns[29], 3, r) = 0x1F;
-    snd_create_song(&other, 1);
+    snd_create_song(&eng, &other, 1);
     bytes module[2];
     for (int i = 0; i < 2; i++) {
         const snd_song* s = i ? &other : &song;
@@ -84,7 +84,7 @@ TEST_F(ModuleSaveFailure, KilledSaveLeavesTheOldOrTheNewModule) {
     EXPECT_EQ(save_module("keep.qvl", &other), 1);
     EXPECT_EQ(read_file("keep.qvl"), module[1]);
     EXPECT_EQ(entries().size(), parts + 1) << "the save left no temporary file of its own";
-    snd_free_song(&other);
+    snd_free_song(&eng, &other);
 }
 
 } // namespace

@@ -18,19 +18,18 @@ protected:
     std::vector<int16_t> mixed; // every block mixed so far, in order
     void SetUp() override {
         InTempDir::SetUp();
-        snd_create_song(&song, 1);
+        snd_create_song(&eng, &song, 1);
     }
     void TearDown() override {
-        if (wav_file) wav_stop();
-        snd_free_song(&song);
-        snd_reset_voices(0);
+        if (eng.capture.wav_file) wav_stop(&eng);
+        snd_free_song(&eng, &song);
+        snd_reset_voices(&eng, 0);
         InTempDir::TearDown();
     }
-    // Mixes one block as the audio output does; returns whether the mixer left it silent.
+    // Renders one block as the audio output does; returns whether the mixer left it silent.
     bool mix() {
         int16_t block[SND_BLOCK];
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_mix(block);
+        EXPECT_EQ(snd_render(&eng, block, SND_BLOCK), SND_BLOCK);
         bool silent = true;
         for (int16_t s : block) silent = silent && s == 0;
         mixed.insert(mixed.end(), block, block + SND_BLOCK);
@@ -45,7 +44,7 @@ protected:
         return s;
     }
     // A square wave on voice 0 of bank 0 that sounds until stopped (duration 0) or for duration thousand samples.
-    void sound_note(int duration) { snd_play_note(9, 4, 0, &song.samples[2], duration); }
+    void sound_note(int duration) { snd_play_note(&eng, 9, 4, 0, &song.samples[2], duration); }
 };
 
 void expect_header(const bytes& file, uint32_t data_size) {
@@ -87,11 +86,11 @@ TEST_F(Wav, HeaderRefusesANullFileAndANegativeSize) {
 }
 
 TEST_F(Wav, CaptureWithNothingSoundingIs44Bytes) {
-    wav_start();
-    ASSERT_NE(wav_file, nullptr);
+    wav_start(&eng);
+    ASSERT_NE(eng.capture.wav_file, nullptr);
     for (int i = 0; i < 5; i++) EXPECT_TRUE(mix());
-    EXPECT_EQ(wav_stop(), 0);
-    EXPECT_EQ(wav_file, nullptr);
+    EXPECT_EQ(wav_stop(&eng), 0);
+    EXPECT_EQ(eng.capture.wav_file, nullptr);
     const bytes file = read_file("song.wav");
     EXPECT_EQ(file.size(), 44u);
     expect_header(file, 0);
@@ -99,11 +98,12 @@ TEST_F(Wav, CaptureWithNothingSoundingIs44Bytes) {
 
 TEST_F(Wav, CaptureOfKSoundingBlocksHoldsExactlyThoseSamples) {
     sound_note(0);
-    wav_start();
+    wav_start(&eng);
     const int k = 9;
     for (int i = 0; i < k; i++) ASSERT_FALSE(mix());
-    EXPECT_EQ(wav_samples, k * SND_BLOCK);
-    wav_stop();
+    EXPECT_EQ(wav_drain(&eng), k);
+    EXPECT_EQ(eng.capture.wav_samples, k * SND_BLOCK);
+    wav_stop(&eng);
     const bytes file = read_file("song.wav");
     ASSERT_EQ(file.size(), 44u + 2204u * k);
     expect_header(file, 2204u * k);
@@ -111,11 +111,11 @@ TEST_F(Wav, CaptureOfKSoundingBlocksHoldsExactlyThoseSamples) {
 }
 
 TEST_F(Wav, ABlockInWhichTheOnlyVoiceStopsIsLeftOut) {
-    wav_start();
+    wav_start(&eng);
     sound_note(1); // 1000 samples: the voice stops inside the first block
     EXPECT_TRUE(mix());
-    EXPECT_FALSE(snd_voices[0][0].active);
-    wav_stop();
+    EXPECT_FALSE(eng.snd_voices[0][0].active);
+    wav_stop(&eng);
     EXPECT_EQ(read_file("song.wav").size(), 44u);
 }
 
@@ -131,24 +131,19 @@ TEST_F(Wav, SilentBlocksAreLeftOutOfTheCapture) {
     *snd_cell_field(p, 0, SND_FIELD_SAMPLE, 8) = 0;
     *snd_cell_flags(p, 1, 12) = SND_HAS_EFFECT;
     *snd_cell_field(p, 1, SND_FIELD_EFFECT, 12) = 0x08; // stop the song: every voice falls silent
-    wav_start();
-    snd_play_song(&song);
+    wav_start(&eng);
+    snd_play_song(&eng, &song);
     std::vector<int16_t> sounding;
     int silent = 0;
     for (int b = 0; b < 40; b++) {
-        {
-            std::lock_guard<std::recursive_mutex> hold(audio_lock);
-            if (snd_players[0]) snd_tick(snd_players[0], 0);
-        }
         if (mix()) {
             silent++;
         } else {
             const auto block = last_blocks(1);
             sounding.insert(sounding.end(), block.begin(), block.end());
         }
-        audio_blocks++;
     }
-    wav_stop();
+    wav_stop(&eng);
     EXPECT_EQ(song.state, 0);
     EXPECT_EQ(silent, 2 + 8 + 14); // the two blocks before row 0, the rest, and after the stop
     const bytes file = read_file("song.wav");
@@ -158,43 +153,43 @@ TEST_F(Wav, SilentBlocksAreLeftOutOfTheCapture) {
 }
 
 TEST_F(Wav, MutedChannelsAreNotRecorded) {
-    for (int v = 0; v < 4; v++) snd_voices[0][v].enabled = 0;
+    for (int v = 0; v < 4; v++) eng.snd_voices[0][v].enabled = 0;
     sound_note(0);
-    wav_start();
+    wav_start(&eng);
     for (int i = 0; i < 3; i++) EXPECT_TRUE(mix());
-    wav_stop();
+    wav_stop(&eng);
     EXPECT_EQ(read_file("song.wav").size(), 44u);
 }
 
 TEST_F(Wav, StopWithoutACaptureAssertsAndTouchesNoFile) {
     LogCapture log;
-    EXPECT_EQ(wav_stop(), EOF);
+    EXPECT_EQ(wav_stop(&eng), EOF);
     EXPECT_EQ(log.asserts(), 1);
     EXPECT_TRUE(entries().empty());
 }
 
 TEST_F(Wav, FailedStartLeavesNoCaptureAndTheMixerAppendsNothing) {
     std::filesystem::create_directory("song.wav"); // "song.wav" cannot be created as a file
-    wav_start();
-    EXPECT_EQ(wav_file, nullptr);
+    wav_start(&eng);
+    EXPECT_EQ(eng.capture.wav_file, nullptr);
     sound_note(0);
     EXPECT_FALSE(mix());
-    EXPECT_EQ(wav_samples, 0);
+    EXPECT_EQ(eng.capture.wav_samples, 0);
     LogCapture log;
-    wav_stop();
+    wav_stop(&eng);
     EXPECT_EQ(log.asserts(), 1);
     EXPECT_TRUE(std::filesystem::is_directory("song.wav"));
 }
 
 TEST_F(Wav, ASecondStartReplacesTheEarlierFile) {
     sound_note(0);
-    wav_start();
+    wav_start(&eng);
     for (int i = 0; i < 4; i++) mix();
-    wav_stop();
+    wav_stop(&eng);
     ASSERT_EQ(read_file("song.wav").size(), 44u + 4 * 2204);
-    wav_start();
+    wav_start(&eng);
     mix();
-    wav_stop();
+    wav_stop(&eng);
     const bytes file = read_file("song.wav");
     ASSERT_EQ(file.size(), 44u + 2204);
     expect_header(file, 2204);
@@ -203,15 +198,15 @@ TEST_F(Wav, ASecondStartReplacesTheEarlierFile) {
 
 TEST_F(Wav, StartWhileCapturingAssertsAndFinishesTheRunningCaptureFirst) {
     sound_note(0);
-    wav_start();
+    wav_start(&eng);
     for (int i = 0; i < 3; i++) mix();
     LogCapture log;
-    wav_start();
+    wav_start(&eng);
     EXPECT_EQ(log.asserts(), 1);
-    EXPECT_EQ(wav_samples, 0);
+    EXPECT_EQ(eng.capture.wav_samples, 0);
     mix();
     mix();
-    EXPECT_EQ(wav_stop(), 0);
+    EXPECT_EQ(wav_stop(&eng), 0);
     const bytes file = read_file("song.wav");
     ASSERT_EQ(file.size(), 44u + 2 * 2204);
     expect_header(file, 2 * 2204);

@@ -1,4 +1,5 @@
-// The frame loop's timing and the key table, against a scripted clock and test application hooks.
+// The frame clock's timing and the key table, against a scripted clock and a test program run by a host loop of
+// the test's own.
 #include "graph.h"
 #include "headless.h"
 #include "log_capture.h"
@@ -11,32 +12,38 @@
 #include <string>
 #include <vector>
 
-// ---- Test application: records the hooks the loop reaches.
-static std::vector<std::string> calls; // hook names in call order
-static int app_updates;                // app_update calls
-static uint16_t key_seen;              // os_keys[key_probe] as app_update saw it
-static int key_probe = 'Q';
+namespace {
 
-void app_init() {
-    calls.push_back("init");
-    os_step_ms = 25;
-}
-void app_update() {
+// ---- Test program: records what the host loop reaches.
+std::vector<std::string> calls; // step parts in call order
+int app_updates;                // updates run
+uint16_t key_seen;              // os_keys[key_probe] as the update saw it
+int key_probe = 'Q';
+bool host_started;              // the host has started the test program
+
+// One pass of a host's loop over the frame clock: the start-up on the first call, then a step when one is due,
+// otherwise a wait for an event until it is.
+void host_tick() {
+    if (!host_started) {
+        host_started = true;
+        os_frame_start();
+        calls.push_back("init");
+        os_step_ms = 25;
+        os_frame_started();
+        return;
+    }
+    const int32_t wait = os_frame_due();
+    if (wait > 0) {
+        os_wait_event(wait);
+        return;
+    }
     calls.push_back("update");
     app_updates++;
     key_seen = os_keys[key_probe];
+    calls.push_back("interface");
+    calls.push_back("pattern");
+    os_frame_done();
 }
-void app_draw_interface() { calls.push_back("interface"); }
-void app_draw_pattern_view() { calls.push_back("pattern"); }
-int app_present_flag() { return 0; }
-void app_shutdown() { calls.push_back("shutdown"); }
-static int quit_allowed = 1; // what app_confirm_quit answers
-int app_confirm_quit() {
-    calls.push_back("confirm");
-    return quit_allowed;
-}
-
-namespace {
 
 class FrameLoop : public ::testing::Test {
 protected:
@@ -44,14 +51,14 @@ protected:
         hl_reset_loop();
         hl_sleep_advances = false;
         calls.clear();
-        quit_allowed = 1;
+        host_started = false;
         app_updates = 0;
         key_seen = 0;
     }
     // One tick at ms milliseconds of clock.
     void tick_at(int64_t ms) {
         hl_set_time_ms(ms);
-        os_tick();
+        host_tick();
     }
 };
 
@@ -110,7 +117,7 @@ TEST_F(FrameLoop, IdleLoopWakesOncePerStep) {
     hl_sleep_advances = true;
     tick_at(0);
     tick_at(0);
-    for (int i = 0; i < 80; i++) os_tick();
+    for (int i = 0; i < 80; i++) host_tick();
     EXPECT_EQ(app_updates, 41);
     EXPECT_EQ(hl_waits.size(), 40u);
     EXPECT_EQ(std::count(hl_waits.begin(), hl_waits.end(), 25), 40);
@@ -124,7 +131,7 @@ TEST_F(FrameLoop, SixteenBitWrapIsCorrectedAndLogged) {
     os_time_prev = 0xFFF0;
     hl_set_time_ms(0x10005); // low 16 bits: 0x0005
     LogCapture log;
-    os_tick();
+    host_tick();
     EXPECT_EQ(log.count("fix time:0xFFF0 -> 0x5\n"), 1);
     EXPECT_EQ(os_clock, 1020u); // 20 ms, one less than the true 21
 }
@@ -168,22 +175,6 @@ TEST_F(FrameLoop, NoCounterChangesWhileNoKeyIsHeld) {
     EXPECT_EQ(os_keys[7], 9);
 }
 
-TEST_F(FrameLoop, QuitEventEndsTheLoopAndShutsDownOnce) {
-    hl_sleep_advances = true;
-    hl_push_key(VK_RETURN, true);
-    hl_push_key(VK_RETURN, false);
-    hl_push_quit();
-    hl_push_key('Q', true); // never taken
-    os_run();
-    EXPECT_EQ(os_running, 0);
-    EXPECT_EQ(calls.front(), "init");
-    EXPECT_EQ(calls.back(), "shutdown");
-    int shutdowns = 0;
-    for (const auto& c : calls) shutdowns += c == "shutdown";
-    EXPECT_EQ(shutdowns, 1);
-    EXPECT_EQ(hl_pending_events(), 1);
-}
-
 // What the next steps see of presses and releases between two steps: a quick tap reads 1 in exactly one step.
 TEST_F(FrameLoop, QuickTapsCountOnceAndHeldKeysCountOn) {
     tick_at(0);
@@ -207,22 +198,6 @@ TEST_F(FrameLoop, QuickTapsCountOnceAndHeldKeysCountOn) {
     ASSERT_EQ(os_keys['Q'], 1);
     os_set_key('Q', 0);
     EXPECT_EQ(os_keys['Q'], 0);
-}
-
-TEST_F(FrameLoop, RefusedQuitKeepsTheLoopRunning) {
-    hl_sleep_advances = true;
-    quit_allowed = 0;
-    hl_push_quit();
-    for (int i = 0; i < 40; i++) hl_push_call([] { quit_allowed = 1; });
-    hl_push_quit();
-    os_run();
-    // Steps run between the refused request and the granted one, and shut-down comes once, at the end.
-    const auto first = std::find(calls.begin(), calls.end(), "confirm");
-    ASSERT_NE(first, calls.end());
-    const auto second = std::find(first + 1, calls.end(), "confirm");
-    ASSERT_NE(second, calls.end());
-    EXPECT_GT(std::count(first, second, "update"), 0);
-    EXPECT_EQ(std::vector<std::string>(second, calls.end()), (std::vector<std::string>{"confirm", "shutdown"}));
 }
 
 // With Num Lock off the keypad gives the navigation keys printed on it; with Num Lock on, and for other keys,

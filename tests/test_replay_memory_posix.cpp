@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+static snd_engine eng; // the engine the cases play with
+
 namespace {
 
 // Lets the process map `room` bytes more than it has now (the soft limit only, so it can be raised again). Reads
@@ -56,7 +58,7 @@ TEST(ReplayMemory, RunningOutOfMemoryFailsTheOpenInsteadOfEndingTheProgram) {
             int16_t block[SND_BLOCK];
             const bool played = replay && qvl_replay_render(replay, block, SND_BLOCK) == SND_BLOCK;
             qvl_replay_close(replay);
-            _exit(os_alloc_count != 0 || snd_live_samples != 0 ? 3 : replay ? (played ? 4 : 5) : 6);
+            _exit(os_alloc_count != 0 || eng.snd_live_samples != 0 ? 3 : replay ? (played ? 4 : 5) : 6);
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);

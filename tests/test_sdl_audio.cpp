@@ -45,8 +45,8 @@ struct LogCapture {
 };
 
 // One C-4 on the 50% square in row 0 of channel 0; effect 8 in row 4 stops the song.
-void make_one_note_song(snd_song* song) {
-    snd_create_song(song, 1);
+void make_one_note_song(snd_engine* e, snd_song* song) {
+    snd_create_song(e, song, 1);
     snd_pattern* p = song->patterns[0];
     *snd_cell_field(p, 0, SND_FIELD_NOTE, 0) = 0x40;
     *snd_cell_field(p, 0, SND_FIELD_SAMPLE, 0) = 2;
@@ -55,26 +55,16 @@ void make_one_note_song(snd_song* song) {
     *snd_cell_flags(p, 1, 4) = SND_HAS_EFFECT;
 }
 
-// The song's sound as the player and mixer make it without a device: from the note's first sample to its last.
+// The song's sound as an engine of its own renders it without a device: from the note's first sample to its last.
 std::vector<int16_t> offline_sound() {
-    std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    sound_amplitude = 32767; // the generators scale by it
+    snd_engine e;
+    snd_init_engine(&e);
     snd_song song;
-    make_one_note_song(&song);
-    snd_reset_voices(0);
-    for (int32_t v = 0; v < SND_CHANNELS; v++) snd_voices[0][v].enabled = 1;
-    audio_blocks = 0;
-    snd_play_song(&song);
-    std::vector<int16_t> out;
-    int16_t block[SND_BLOCK];
-    for (int32_t b = 0; b < 16; b++) {
-        if (snd_players[0]) snd_tick(snd_players[0], 0);
-        snd_mix(block);
-        audio_blocks++;
-        out.insert(out.end(), block, block + SND_BLOCK);
-    }
-    snd_free_song(&song);
-    audio_blocks = 0;
+    make_one_note_song(&e, &song);
+    snd_play_song(&e, &song);
+    std::vector<int16_t> out(16 * SND_BLOCK);
+    snd_render(&e, out.data(), (int32_t)out.size());
+    snd_free_song(&e, &song);
     size_t first = 0, last = out.size();
     while (first < out.size() && out[first] == 0) first++;
     while (last > first && out[last - 1] == 0) last--;
@@ -94,7 +84,7 @@ std::vector<int16_t> read_samples(const std::string& path) {
 
 int32_t locked_blocks() {
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    return audio_blocks;
+    return audio_engine.audio_blocks;
 }
 
 // Waits until the audio thread has counted `blocks`; false after 10 s.
@@ -116,16 +106,16 @@ TEST(SdlAudio, DiskDriverFileHoldsTheSongAsMixedOffline) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
     LogCapture log;
-    snd_song song;
-    make_one_note_song(&song);
-
     init_sounds();
+    snd_song song;
+    make_one_note_song(&audio_engine, &song);
+
     EXPECT_EQ(log.count("AUDIO == SDL2_AUDIO\n"), 1);
     ASSERT_NE(audio_device, nullptr);
     ASSERT_TRUE(wait_blocks(2));
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_play_song(&song);
+        snd_play_song(&audio_engine, &song);
     }
     // Blocks returned at the device's pace; the song stops itself at row 4, ten blocks after the start.
     std::vector<steady::time_point> returns;
@@ -136,7 +126,7 @@ TEST(SdlAudio, DiskDriverFileHoldsTheSongAsMixedOffline) {
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         EXPECT_EQ(song.state, 0);
-        snd_free_song(&song);
+        snd_free_song(&audio_engine, &song);
     }
     deinit_sounds();
     EXPECT_EQ(log.asserts(), 0);
@@ -167,7 +157,7 @@ TEST(SdlAudio, WithoutADeviceTheProgramRunsOnSilently) {
     EXPECT_TRUE(audio_thread_running());
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        EXPECT_EQ(audio_blocks, 0);
+        EXPECT_EQ(audio_engine.audio_blocks, 0);
     }
     deinit_sounds();
     EXPECT_FALSE(audio_thread_running());

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <vector>
 
+static snd_engine eng; // the engine the cases play with
+
 namespace {
 
 uint32_t fake_clock_value; // what the noise generator's clock returns in these tests
@@ -17,28 +19,28 @@ class Song : public ::testing::Test {
 protected:
     snd_song song{};
     void SetUp() override {
-        sound_amplitude = 32767;
-        snd_noise_seed = 55;
+        eng.sound_amplitude = 32767;
+        eng.snd_noise_seed = 55;
         fake_clock_value = 0;
-        snd_clock_ms = fake_clock;
+        eng.snd_clock_ms = fake_clock;
         allocs_before = os_alloc_count;
     }
     void TearDown() override {
-        snd_free_song(&song);
+        snd_free_song(&eng, &song);
         EXPECT_EQ(os_alloc_count, allocs_before);
-        EXPECT_EQ(snd_live_samples, 0);
+        EXPECT_EQ(eng.snd_live_samples, 0);
     }
     std::vector<int> order() const { return std::vector<int>(song.order, song.order + song.order_len); }
     int32_t allocs_before = 0;
 };
 
 TEST_F(Song, NewSongHasEightSamplesOnePatternAndOneOrderEntry) {
-    snd_song copy = snd_create_song(&song, 1);
+    snd_song copy = snd_create_song(&eng, &song, 1);
     EXPECT_EQ(copy.patterns, song.patterns);
     EXPECT_EQ(song.sample_count, 8);
     EXPECT_EQ(song.pattern_count, 1);
     EXPECT_EQ(order(), std::vector<int>{0});
-    EXPECT_EQ(snd_live_samples, 8);
+    EXPECT_EQ(eng.snd_live_samples, 8);
     const char* names[] = {"SIN", "TRI", "SQR", "SQR", "SQR", "SQR", "NOI", "SAW"};
     for (int i = 0; i < 8; i++) {
         EXPECT_STREQ(song.samples[i].name, names[i]);
@@ -50,7 +52,7 @@ TEST_F(Song, NewSongHasEightSamplesOnePatternAndOneOrderEntry) {
 }
 
 TEST_F(Song, NoPatternSongHasSamplesButNoTables) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     EXPECT_EQ(song.sample_count, 8);
     EXPECT_EQ(song.pattern_count, 0);
     EXPECT_EQ(song.order_len, 0);
@@ -59,16 +61,16 @@ TEST_F(Song, NoPatternSongHasSamplesButNoTables) {
 }
 
 TEST_F(Song, FreeingTwiceIsHarmless) {
-    snd_create_song(&song, 2);
-    snd_free_song(&song);
+    snd_create_song(&eng, &song, 2);
+    snd_free_song(&eng, &song);
     EXPECT_EQ(os_alloc_count, allocs_before);
     LogCapture log;
-    snd_free_song(&song);
+    snd_free_song(&eng, &song);
     EXPECT_EQ(log.asserts(), 0);
 }
 
 TEST_F(Song, DeletePatternMovesLaterPatternsDownAndRemapsOrder) {
-    snd_create_song(&song, 3);
+    snd_create_song(&eng, &song, 3);
     snd_pattern* p0 = song.patterns[0];
     snd_pattern* p2 = song.patterns[2];
     song.order[1] = 1;
@@ -81,7 +83,7 @@ TEST_F(Song, DeletePatternMovesLaterPatternsDownAndRemapsOrder) {
 }
 
 TEST_F(Song, DeleteLastPatternTurnsItsEntriesIntoZero) {
-    snd_create_song(&song, 3);
+    snd_create_song(&eng, &song, 3);
     song.order[0] = 2;
     song.order[1] = 1;
     song.order[2] = 2;
@@ -91,7 +93,7 @@ TEST_F(Song, DeleteLastPatternTurnsItsEntriesIntoZero) {
 }
 
 TEST_F(Song, TheOnlyPatternCannotBeDeleted) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     LogCapture log;
     snd_delete_pattern(&song, 0);
     EXPECT_GE(log.asserts(), 1);
@@ -100,7 +102,7 @@ TEST_F(Song, TheOnlyPatternCannotBeDeleted) {
 }
 
 TEST_F(Song, AddPatternAppendsAnEmptyOneUpTo255) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     song.patterns[0]->bytes[5] = 9;
     snd_add_pattern(&song);
     ASSERT_EQ(song.pattern_count, 2);
@@ -116,7 +118,7 @@ TEST_F(Song, AddPatternAppendsAnEmptyOneUpTo255) {
 }
 
 TEST_F(Song, InsertOrderAppendsOrShiftsUp) {
-    snd_create_song(&song, 3);
+    snd_create_song(&eng, &song, 3);
     song.order[0] = 1;
     song.order[1] = 2;
     song.order[2] = 1;
@@ -135,14 +137,14 @@ TEST_F(Song, InsertOrderAppendsOrShiftsUp) {
 }
 
 TEST_F(Song, InsertOrderWithoutPatternsAppends) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     snd_insert_order(&song, 0);
     snd_insert_order(&song, 0);
     EXPECT_EQ(order(), (std::vector<int>{0, 0}));
 }
 
 TEST_F(Song, DeleteOrderKeepsPositionInsideTheList) {
-    snd_create_song(&song, 3);
+    snd_create_song(&eng, &song, 3);
     song.order[0] = 1;
     song.order[1] = 2;
     song.order_pos = 2;
@@ -155,7 +157,7 @@ TEST_F(Song, DeleteOrderKeepsPositionInsideTheList) {
 }
 
 TEST_F(Song, TheLastOrderEntryStays) {
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     LogCapture log;
     snd_delete_order(&song, 0);
     snd_delete_order(&song, 5);
@@ -167,7 +169,7 @@ TEST_F(Song, TheLastOrderEntryStays) {
 TEST_F(Song, UsableAndRepair) {
     snd_song empty{};
     EXPECT_FALSE(snd_song_usable(&empty));
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     EXPECT_FALSE(snd_song_usable(&song)); // no order entry
     snd_insert_order(&song, 0);
     snd_insert_order(&song, 1);
@@ -201,7 +203,7 @@ TEST(TableSine, FixedEntriesAndLookup) {
 }
 
 TEST_F(Song, SineFollowsTheTableSine) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     const snd_sample& s = song.samples[0];
     for (int i : {0, 1, 250, 999, 1000, 4321, 9999}) {
         const float expected = 4095.0f * os_sin((float)(i * (double)6.28f / 1000.0));
@@ -211,7 +213,7 @@ TEST_F(Song, SineFollowsTheTableSine) {
 }
 
 TEST_F(Song, RampRisesFromZeroThenRunsFromMinusAToA) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     const snd_sample& s = song.samples[1];
     EXPECT_EQ(s.data[0], 0.0f);
     EXPECT_FLOAT_EQ(s.data[1], 4.095f);
@@ -232,11 +234,11 @@ TEST_F(Song, RampRisesFromZeroThenRunsFromMinusAToA) {
             break;
         }
     EXPECT_NEAR(next_wrap - first_negative, 2000, 5); // one period is about 2000 values
-    EXPECT_EQ(snd_check_sample(&s), 1);
+    EXPECT_EQ(snd_check_sample(&eng, &s), 1);
 }
 
 TEST_F(Song, TriangleRisesFallsAndStaysInRange) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     const snd_sample& s = song.samples[7];
     EXPECT_EQ(s.data[0], 0.0f);
     EXPECT_FLOAT_EQ(s.data[1], 8.19f);
@@ -254,7 +256,7 @@ TEST_F(Song, TriangleRisesFallsAndStaysInRange) {
 }
 
 TEST_F(Song, SquareDutyCounts) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     const int expected[] = {500, 401, 301, 201};
     for (int k = 0; k < 4; k++) {
         const snd_sample& s = song.samples[2 + k];
@@ -274,7 +276,7 @@ TEST_F(Song, SquareDutyCounts) {
 }
 
 TEST_F(Song, NoiseRunsOf62ValuesWithinRange) {
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     const snd_sample& s = song.samples[6];
     for (int start = 0; start < s.length; start += 62) {
         const int end = std::min(start + 62, s.length);
@@ -290,7 +292,7 @@ TEST_F(Song, NoiseRunsOf62ValuesWithinRange) {
 
 TEST_F(Song, NoiseFirstRunFromTheSeedAndTheClock) {
     fake_clock_value = 0x12345; // only the low 16 bits count
-    snd_create_song(&song, 0);
+    snd_create_song(&eng, &song, 0);
     uint32_t t = 55u * 263u + 71u;
     EXPECT_EQ(song.samples[6].data[0], (float)((double)(t % 819000u) * (double)0.01f - 4095.0));
     const uint32_t seed = t + 0x2345;
@@ -301,11 +303,11 @@ TEST_F(Song, NoiseFirstRunFromTheSeedAndTheClock) {
 TEST_F(Song, NoiseDependsOnTheClockButIsReproducible) {
     auto first_values = [](uint32_t clock) {
         snd_song s{};
-        snd_noise_seed = 55;
+        eng.snd_noise_seed = 55;
         fake_clock_value = clock;
-        snd_create_song(&s, 0);
+        snd_create_song(&eng, &s, 0);
         std::vector<float> v(s.samples[6].data, s.samples[6].data + 1000);
-        snd_free_song(&s);
+        snd_free_song(&eng, &s);
         return v;
     };
     EXPECT_EQ(first_values(1234), first_values(1234));
@@ -314,29 +316,29 @@ TEST_F(Song, NoiseDependsOnTheClockButIsReproducible) {
 }
 
 TEST(CheckSample, BoundsAreHalfBelowAndFullAbove) {
-    sound_amplitude = 32767;
+    eng.sound_amplitude = 32767;
     float data[2] = {-16383.0f, 32767.0f};
     snd_sample s{"X", data, 2};
-    EXPECT_EQ(snd_check_sample(&s), 1);
+    EXPECT_EQ(snd_check_sample(&eng, &s), 1);
     data[0] = -16384.0f;
-    EXPECT_EQ(snd_check_sample(&s), 0);
+    EXPECT_EQ(snd_check_sample(&eng, &s), 0);
     data[0] = 0;
     data[1] = 32768.0f;
-    EXPECT_EQ(snd_check_sample(&s), 0);
+    EXPECT_EQ(snd_check_sample(&eng, &s), 0);
     snd_sample empty{"X", nullptr, 0};
-    EXPECT_EQ(snd_check_sample(&empty), 1);
+    EXPECT_EQ(snd_check_sample(&eng, &empty), 1);
 }
 
 TEST(Generators, RefuseARecordThatAlreadyHasData) {
-    sound_amplitude = 32767;
+    eng.sound_amplitude = 32767;
     float existing[1] = {0};
     snd_sample s{"X", existing, 1};
-    const int32_t live = snd_live_samples;
+    const int32_t live = eng.snd_live_samples;
     LogCapture log;
-    snd_gen_sine(&s);
-    snd_gen_square(&s, 1.5f);
+    snd_gen_sine(&eng, &s);
+    snd_gen_square(&eng, &s, 1.5f);
     EXPECT_EQ(s.data, existing);
-    EXPECT_EQ(snd_live_samples, live);
+    EXPECT_EQ(eng.snd_live_samples, live);
     EXPECT_EQ(log.asserts(), 3);
 }
 

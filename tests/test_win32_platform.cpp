@@ -191,9 +191,9 @@ TEST_F(Win32Window, AudioThreadTakesBlocksFromItsQueueAndEndsOnQuit) {
     const bool had_device = audio_device != nullptr;
     if (had_device) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (audio_blocks < 3 && std::chrono::steady_clock::now() < deadline)
+        while (audio_engine.audio_blocks < 3 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        EXPECT_GE(audio_blocks, 3) << "the device handed no blocks back to the audio thread";
+        EXPECT_GE(audio_engine.audio_blocks, 3) << "the device handed no blocks back to the audio thread";
     } else {
         std::printf("no sound device: the audio thread stays idle\n");
     }

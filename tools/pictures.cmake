@@ -49,7 +49,7 @@ if(TARGET quavlo_pictures)
   # Renders the artwork sheet: quavlo-artwork <out.png> [zoom]. The target quavlo-artwork-sheet writes
   # artwork.png (and artwork-x3.png, enlarged) into the build directory.
   add_executable(quavlo-artwork ${CMAKE_CURRENT_LIST_DIR}/artwork.cpp)
-  target_link_libraries(quavlo-artwork PRIVATE quavlo_engine quavlo_pictures quavlo_png)
+  target_link_libraries(quavlo-artwork PRIVATE quavlo_runtime quavlo_pictures quavlo_png)
   add_custom_target(quavlo-artwork-sheet
     COMMAND quavlo-artwork ${CMAKE_BINARY_DIR}/artwork.png
     COMMAND quavlo-artwork ${CMAKE_BINARY_DIR}/artwork-x3.png 3

@@ -1,7 +1,7 @@
 // quavlo-cli: the tracker's command-line companion. Dumps a module as JSON, repacks it, exports it as a C header
 // and renders it to a WAV file faster than real time with the same player and mixer the tracker plays it with.
-// One thread; the sound engine is prepared as the sound start-up does, but no device is opened and no audio
-// thread runs: the render loop ticks the player and mixes the blocks itself.
+// One thread with one sound engine, prepared as the sound start-up does; no device is opened and no audio thread
+// runs: the engine's block renderer gives the samples directly.
 #include "cli_stdio.h"
 #include "os_platform.h"
 #include "os_tools.h"
@@ -15,36 +15,27 @@
 
 enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
 
-static FILE* cli_out;        // the process's real standard output (dump's JSON); stdout carries the engine's log
-static int32_t cli_clock_ms; // what the millisecond clock returns while a module is read
-static bool cli_progress;    // draw a progress bar on stderr (it is a terminal)
+static FILE* cli_out;         // the process's real standard output (dump's JSON); stdout carries the engine's log
+static int32_t cli_clock_ms;  // what the millisecond clock returns while a module is read
+static bool cli_progress;     // draw a progress bar on stderr (it is a terminal)
+static snd_engine cli_engine; // the one engine: reads, plays and renders every module
 
 static int32_t cli_fixed_clock() { return cli_clock_ms; }
 
 static void cli_error(const std::string& message) { fprintf(stderr, "quavlo-cli: %s\n", message.c_str()); }
 
-// The sound engine as the sound start-up leaves it, without device or audio thread.
-static void cli_prepare_engine() {
-    sound_amplitude = 32767;
-    snd_ready_players();
-    snd_noise_seed = 55;
-    audio_blocks = 0;
-}
-
 // Reads a module with the noise sample seeded from the fixed clock. On failure prints why and returns false
 // with the song freed.
 static bool cli_load(const std::string& path, snd_song* song) {
-    snd_clock_ms = cli_fixed_clock;
     errno = 0;
-    *song = load_module(path.c_str());
-    snd_clock_ms = os_time_ms;
+    *song = load_module(&cli_engine, path.c_str());
     if (song->sample_count == 0) {
         cli_error("cannot read '" + path + "': " + (errno ? strerror(errno) : "empty or unreadable file"));
         return false;
     }
     if (!snd_song_usable(song)) {
         cli_error("'" + path + "' is not a usable module (not a Quavlo module, or its order list is empty)");
-        snd_free_song(song);
+        snd_free_song(&cli_engine, song);
         return false;
     }
     return true;
@@ -77,7 +68,7 @@ static int cli_dump(const std::string& in) {
         fprintf(cli_out, "]");
     }
     fprintf(cli_out, "]}\n");
-    snd_free_song(&song);
+    snd_free_song(&cli_engine, &song);
     return fflush(cli_out) == 0 ? CLI_OK : CLI_FAILED;
 }
 
@@ -87,7 +78,7 @@ static int cli_repack(const std::string& in, const std::string& out) {
     snd_song song;
     if (!cli_load(in, &song)) return CLI_USAGE;
     const int32_t saved = save_module(out.c_str(), &song);
-    snd_free_song(&song);
+    snd_free_song(&cli_engine, &song);
     if (!saved) {
         cli_error("could not write '" + out + "'");
         return CLI_FAILED;
@@ -106,7 +97,7 @@ static int cli_header(const std::string& in, const std::string& out) {
     snd_song song;
     if (!cli_load(in, &song)) return CLI_USAGE;
     const int32_t written = export_c_header(out.c_str(), cli_array_name(out).c_str(), &song);
-    snd_free_song(&song);
+    snd_free_song(&cli_engine, &song);
     if (!written) {
         cli_error("could not write '" + out + "' (or the temporary file temp.tmp in the current directory)");
         return CLI_FAILED;
@@ -131,44 +122,46 @@ static void cli_draw_progress(int32_t blocks, double seconds) {
             done);
 }
 
-// Ticks and mixes the song block by block as the audio thread does, writing the blocks to `out`.
-// Returns the number of blocks mixed.
-static int32_t cli_render_blocks(snd_song* song, FILE* out, const cli_render_options& options) {
+// Renders the song block by block as the tracker's audio output does, writing the blocks to `out`: every block
+// (gapless), or through the engine's WAV capture, which keeps only the blocks that sounded (recorder). Returns the
+// blocks rendered; *written is false when the file could not take them.
+static int32_t cli_render_blocks(snd_song* song, FILE* out, const cli_render_options& options, int32_t* samples,
+                                 bool* written) {
     static int16_t block[SND_BLOCK];
+    snd_engine* e = &cli_engine;
     const double limit = options.seconds * SND_RATE;
-    int32_t passes = 0;
-    bool row_played_before = false;
-    audio_blocks = 0;
+    *samples = 0;
+    e->end_with_song = true;
+    e->pass_limit = options.passes;
     song->order_pos = 0;
-    snd_play_song(song);
-    std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    wav_samples = 0;
-    // With --recorder the mixer appends exactly what a capture through the WAV button would get.
-    if (options.recorder) wav_file = out;
-    for (;;) {
-        bool played = false;
-        if (snd_players[0] == song) played = snd_tick(song, 0);
-        if (song->state == 0) break; // stopped by its own effect 8
-        if (played) {
-            if (row_played_before && song->row == 0 && song->order_pos == 0 && ++passes >= options.passes) break;
-            row_played_before = true;
-        }
-        snd_mix(block);
-        audio_blocks++;
-        if (!options.recorder) {
-            // A gapless render keeps the silenced blocks too: append through the capture's own writer.
-            wav_file = out;
-            wav_append(block);
-            wav_file = nullptr;
-        }
-        if (cli_progress && audio_blocks % 32 == 0) cli_draw_progress(audio_blocks, options.seconds);
-        if ((double)audio_blocks * SND_BLOCK >= limit) break;
+    snd_play_song(e, song);
+    if (options.recorder && !wav_capture_into(e, out)) {
+        *written = false;
+        return 0;
     }
-    wav_file = nullptr;
-    if (snd_players[0] == song) snd_stop_song(song);
-    if (cli_progress)
-        fprintf(stderr, "\rrendered %.1f s of audio%40s\n", (double)audio_blocks * SND_BLOCK / SND_RATE, "");
-    return audio_blocks;
+    int32_t blocks = 0;
+    while (snd_render(e, block, SND_BLOCK) == SND_BLOCK) {
+        blocks++;
+        if (options.recorder) {
+            wav_drain(e);
+        } else if (*written) {
+            const size_t bytes = wav_write_samples(out, block, SND_BLOCK, fwrite);
+            *written = bytes == sizeof block;
+            *samples += (int32_t)(bytes / 2);
+        }
+        if (cli_progress && blocks % 32 == 0) cli_draw_progress(blocks, options.seconds);
+        if ((double)blocks * SND_BLOCK >= limit) break;
+    }
+    if (options.recorder) {
+        wav_end_taking(e);
+        *samples = e->capture.wav_samples;
+        // The capture finishes the header and closes the file; one that failed already has.
+        const bool failed = e->capture.wav_failed != 0;
+        *written = wav_stop(e) == 0 && !failed;
+    }
+    if (e->snd_players[0] == song) snd_stop_song(e, song);
+    if (cli_progress) fprintf(stderr, "\rrendered %.1f s of audio%40s\n", (double)blocks * SND_BLOCK / SND_RATE, "");
+    return blocks;
 }
 
 static int cli_render(const std::string& in, const std::string& out, const cli_render_options& options) {
@@ -179,14 +172,18 @@ static int cli_render(const std::string& in, const std::string& out, const cli_r
     FILE* file = fopen(out.c_str(), "wb");
     if (!file) {
         cli_error("cannot create '" + out + "': " + strerror(errno));
-        snd_free_song(&song);
+        snd_free_song(&cli_engine, &song);
         return CLI_FAILED;
     }
     bool written = wav_write_header(file, 0) == 1;
-    cli_render_blocks(&song, file, options);
-    snd_free_song(&song);
-    written = written && !ferror(file) && fseek(file, 0, SEEK_SET) == 0 && wav_write_header(file, wav_samples * 2);
-    if (fclose(file) != 0) written = false;
+    int32_t samples = 0;
+    cli_render_blocks(&song, file, options, &samples, &written);
+    snd_free_song(&cli_engine, &song);
+    // A recorder's capture has finished and closed the file itself.
+    if (!options.recorder) {
+        written = written && !ferror(file) && fseek(file, 0, SEEK_SET) == 0 && wav_write_header(file, samples * 2);
+        if (fclose(file) != 0) written = false;
+    }
     if (!written) {
         cli_error("could not write '" + out + "'");
         remove(out.c_str());
@@ -241,9 +238,12 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) { return app.exit(e) == 0 ? CLI_OK : CLI_USAGE; }
 
+    os_use_process_hooks();
     cli_out = cli_route_log(verbose);
     cli_progress = cli_stderr_is_terminal();
-    cli_prepare_engine();
+    snd_init_engine(&cli_engine);
+    cli_engine.snd_clock_ms = cli_fixed_clock;
+    cli_engine.capture.write = fwrite;
     if (*dump) return cli_dump(in);
     if (*repack) return cli_repack(in, out);
     if (*header) return cli_header(in, out);

@@ -74,7 +74,7 @@ void app_init() {
     app.font_large2 = g_create_font(&app.glyph_strip_2x, 16);
     app.font_small = g_create_font(&app.glyph_strip_1x, 8);
 
-    snd_create_song(&app.song, 1);
+    snd_create_song(&audio_engine, &app.song, 1);
     app_undo_clear();
     // A module named on the command line replaces the new song as LOAD would; one that gives no usable song
     // leaves the new song and is reported once the window shows it.
@@ -100,11 +100,9 @@ void app_shutdown() {
 
     app_lock();
     // A capture still running is finished, so that "song.wav" is a complete file.
-    if (wav_file) {
-        wav_stop();
-        app.btn_wav.label = "WAV";
-    }
-    snd_free_song(&app.song);
+    if (audio_engine.capture.wav_file) app.btn_wav.label = "WAV";
+    app_end_capture();
+    snd_free_song(&audio_engine, &app.song);
     app_undo_clear();
     app_unlock();
 
@@ -113,6 +111,39 @@ void app_shutdown() {
 }
 
 int app_present_flag() { return app.editor.present_flag; }
+
+void app_start() {
+    os_frame_start();
+    app_init();
+    os_frame_started();
+}
+
+void app_frame(bool may_wait) {
+    const int32_t wait = os_frame_due();
+    if (wait > 0) {
+        if (may_wait) os_wait_event(wait);
+        return;
+    }
+    app_update();
+    app_draw_interface();
+    app_draw_pattern_view();
+    if (app_present_flag()) g_flip();
+    os_frame_done();
+}
+
+void app_run() {
+    app_start();
+    for (;;) {
+        // Closing the window is a request: the application may first ask about unsaved work, and refuse. A
+        // termination signal is not: nobody may be there to answer, so the program ends at once.
+        const int request = os_poll_event();
+        if (request == OS_EVENT_END || (request == OS_EVENT_CLOSE && app_confirm_quit())) {
+            app_shutdown();
+            return;
+        }
+        app_frame(true);
+    }
+}
 
 void app_report_start_file() {
     if (!app_start_unusable || !app.editor.present_flag) return;

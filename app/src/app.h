@@ -3,6 +3,7 @@
 // Main thread only; the song, its patterns and the voices are also read by the audio thread, so the main
 // thread touches them with audio_lock held (app_lock / app_unlock).
 #pragma once
+#include "audio.h"
 #include "graph.h"
 #include "sound.h"
 
@@ -55,6 +56,22 @@ struct app_state {
     uint8_t title_stale;    // song_name changed since the window title was last set
 };
 
+// The tracker's start-up, step and shut-down, and the loop the native entry points run (app.cpp).
+void app_init();
+void app_update();
+void app_draw_interface();
+void app_draw_pattern_view();
+int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
+int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
+void app_shutdown();
+void app_start(); // the frame clock started around app_init
+// One pass of a host's loop: the step (update, drawing, presentation) when it is due; otherwise, when the host may
+// wait, a wait for the next window event until the step falls due.
+void app_frame(bool may_wait);
+// The native entry points' loop: start-up, then frames alternating with at most one window event each, until the
+// window is closed (and app_confirm_quit agrees) or a termination signal ends the program; then app_shutdown.
+void app_run();
+
 extern app_state app;              // the application's state; main thread
 extern int32_t status_pattern;     // the song's current pattern as of the last interface drawing, -1 at start
 extern const char* app_start_file; // module named on the command line, loaded by app_init; null for none
@@ -89,6 +106,9 @@ void app_report_start_file();
 void app_show_message(const char* text);
 int app_file_save(); // 1 when the song was written to a file
 void app_file_wav();
+// Ends the WAV capture, if one runs: the audio thread stops handing blocks over, and the blocks still queued are
+// written with the lock released. Nothing happens without a capture.
+void app_end_capture();
 // After a capture ended because "song.wav" could not be written (disk full, I/O error): the WAV button reads "WAV"
 // again and the "Can not save" box is shown, once per failed capture. Called at the start of each update.
 void app_report_wav_failure();

@@ -194,12 +194,12 @@ static bool app_song_playable() { return app_current_pattern() && app_current_or
 static void app_play_stop() {
     snd_song& s = app.song;
     if (s.state != 0) {
-        snd_stop_song(&s);
+        snd_stop_song(&audio_engine, &s);
     } else if (app_song_playable()) {
         if (app_held(KEY_CTRL))
-            snd_play_pattern(&s);
+            snd_play_pattern(&audio_engine, &s);
         else
-            snd_play_song(&s);
+            snd_play_song(&audio_engine, &s);
     }
     app.editor.pattern_dirty = 1;
 }
@@ -245,8 +245,8 @@ static void app_navigate() {
     const int32_t mute_keys[SND_CHANNELS] = {KEY_F5, KEY_F6, KEY_F7, KEY_F8};
     for (int32_t c = 0; c < SND_CHANNELS; c++) {
         if (!app_pressed(mute_keys[c])) continue;
-        if (snd_slot < 0 || snd_slot > 1) break;
-        snd_voice& v = snd_voices[snd_slot][c];
+        if (audio_engine.snd_slot < 0 || audio_engine.snd_slot > 1) break;
+        snd_voice& v = audio_engine.snd_voices[audio_engine.snd_slot][c];
         v.enabled = v.enabled ? 0 : 1;
         ed.pattern_dirty = 1;
     }
@@ -256,15 +256,15 @@ static void app_navigate() {
 static void app_preview(snd_pattern* p, int32_t channel, uint8_t note) {
     const app_editor& ed = app.editor;
     snd_song& s = app.song;
-    if (snd_slot < 0 || snd_slot > 1) return;
-    snd_set_effect(channel, 0, 0);
+    if (audio_engine.snd_slot < 0 || audio_engine.snd_slot > 1) return;
+    snd_set_effect(&audio_engine, channel, 0, 0);
     // A sample number the song does not have plays nothing rather than a record without data.
     if (s.samples && ed.cur_sample < s.sample_count)
-        snd_play_note(note & 15, note >> 4, channel, &s.samples[ed.cur_sample], 10);
+        snd_play_note(&audio_engine, note & 15, note >> 4, channel, &s.samples[ed.cur_sample], 10);
     if (p && (*snd_cell_flags(p, channel, ed.cursor_row) & SND_HAS_EFFECT))
-        snd_set_effect(channel, *snd_cell_field(p, channel, SND_FIELD_PARAM, ed.cursor_row),
+        snd_set_effect(&audio_engine, channel, *snd_cell_field(p, channel, SND_FIELD_PARAM, ed.cursor_row),
                        *snd_cell_field(p, channel, SND_FIELD_EFFECT, ed.cursor_row));
-    snd_voices[snd_slot][channel].target_volume = 1.0f;
+    audio_engine.snd_voices[audio_engine.snd_slot][channel].target_volume = 1.0f;
 }
 
 static void app_value_entry(snd_pattern* p) {
@@ -355,7 +355,7 @@ static void app_delete(snd_pattern* p) {
 }
 
 void app_unpin_channels() {
-    for (snd_voice& v : snd_voices[0]) v.channel_pattern = -1;
+    for (snd_voice& v : audio_engine.snd_voices[0]) v.channel_pattern = -1;
 }
 
 // After a stop every channel stays pinned to the pattern that was playing. A command that then changes the
@@ -368,6 +368,9 @@ static void app_follow_current_pattern(int32_t pattern_before, const snd_pattern
 }
 
 void app_update() {
+    // The blocks the audio thread has recorded since the last step go to "song.wav" first, without the lock: the
+    // disk never holds up the sound.
+    wav_drain(&audio_engine);
     app_lock();
     app_report_start_file();
     app_report_wav_failure();

@@ -81,8 +81,8 @@ static void app_song_replaced() {
 
 void app_file_new() {
     if (!app_may_discard("The song has unsaved changes. Save them before starting a new song?")) return;
-    snd_free_song(&app.song);
-    snd_create_song(&app.song, 1);
+    snd_free_song(&audio_engine, &app.song);
+    snd_create_song(&audio_engine, &app.song, 1);
     app_song_replaced();
     app.song_name[0] = 0;
     app.title_stale = 1;
@@ -91,13 +91,13 @@ void app_file_new() {
 // The file is read before the song is touched: a file that does not give a usable song leaves the song as
 // it was.
 int app_load_file(const char* path) {
-    snd_song loaded = load_module(path);
+    snd_song loaded = load_module(&audio_engine, path);
     if (!snd_song_usable(&loaded)) {
-        snd_free_song(&loaded);
+        snd_free_song(&audio_engine, &loaded);
         return 0;
     }
     snd_repair_song(&loaded);
-    snd_free_song(&app.song);
+    snd_free_song(&audio_engine, &app.song);
     app.song = loaded;
     app_song_replaced();
     app_set_song_name(path);
@@ -106,7 +106,7 @@ int app_load_file(const char* path) {
 
 void app_file_load() {
     if (!app_may_discard("The song has unsaved changes. Save them before loading another song?")) return;
-    snd_stop_song(&app.song);
+    snd_stop_song(&audio_engine, &app.song);
     char path[APP_PATH_CHARS] = "";
     const int chosen = app_open_dialog(path);
     if (chosen == 0) return;
@@ -116,7 +116,7 @@ void app_file_load() {
 // A module written is the song's file from now on; a header export leaves the song's file and its changes as
 // they were, since LOAD cannot read it back.
 int app_file_save() {
-    snd_stop_song(&app.song);
+    snd_stop_song(&audio_engine, &app.song);
     char path[APP_PATH_CHARS] = "";
     int type = OS_FILE_MODULE;
     const int chosen = app_save_dialog(path, &type);
@@ -140,27 +140,38 @@ int app_file_save() {
     return ok ? 1 : 0;
 }
 
+void app_end_capture() {
+    if (!audio_engine.capture.wav_file && !audio_engine.capture.queue) return;
+    wav_end_taking(&audio_engine);
+    // The audio thread hands no more blocks over: the rest is written without the lock, so that a slow disk never
+    // keeps the sound waiting.
+    const int32_t depth = app_release_lock();
+    wav_stop(&audio_engine);
+    app_reacquire_lock(depth);
+}
+
 void app_file_wav() {
     ui_button& b = app.btn_wav;
     if (b.label && strcmp(b.label, "WAV") == 0) {
-        wav_start();
+        wav_start(&audio_engine);
         b.label = "STOP";
         if (app_current_pattern() && app.song.order && app.song.order_pos >= 0 &&
             app.song.order_pos < app.song.order_len)
-            snd_play_song(&app.song);
+            snd_play_song(&audio_engine, &app.song);
     } else {
-        // A capture whose file could not be opened has nothing to finish.
-        if (wav_file) wav_stop();
+        app_end_capture();
         b.label = "WAV";
-        snd_stop_song(&app.song);
+        snd_stop_song(&audio_engine, &app.song);
     }
     app.editor.status_dirty = 1;
 }
 
 void app_report_wav_failure() {
-    if (!wav_failed) return;
-    wav_failed = 0;
-    // The capture has already ended with a complete file; the button offers a new one, and the song plays on.
+    if (!audio_engine.capture.wav_failed) return;
+    audio_engine.capture.wav_failed = 0;
+    // The capture has already ended with a complete file; its queue goes, the button offers a new one, and the
+    // song plays on.
+    app_end_capture();
     app.btn_wav.label = "WAV";
     app.editor.status_dirty = 1;
     app_show_message("Can not save");

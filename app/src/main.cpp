@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    os_use_process_hooks();
     app_command_line command;
     app_read_command_line(argc, argv, getenv("QUAVLO_SCALE"), &command);
     switch (command.action) {
@@ -27,6 +28,6 @@ int main(int argc, char** argv) {
     os_install_signal_handlers();
     os_window_scale = command.scale;
     app_start_file = command.file;
-    os_run();
+    app_run();
     return 0;
 }

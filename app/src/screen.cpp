@@ -13,9 +13,9 @@
 // What the pattern view last showed of the player's state; while a song plays, the view is redrawn only when this
 // changes (or the editor marks it), not at every step.
 struct app_play_view {
-    int32_t row;                              // the played row, -1 while nothing plays
-    snd_pattern* shown[SND_CHANNELS];         // the pattern each channel column shows
-    uint8_t muted[SND_CHANNELS];              // 1 for a muted channel
+    int32_t row;                      // the played row, -1 while nothing plays
+    snd_pattern* shown[SND_CHANNELS]; // the pattern each channel column shows
+    uint8_t muted[SND_CHANNELS];      // 1 for a muted channel
 };
 
 int32_t status_pattern = -1;    // the song's current pattern as of the last interface drawing
@@ -122,9 +122,9 @@ void app_draw_interface() {
 // current pattern.
 static snd_pattern* app_channel_view(int32_t c) {
     snd_song& s = app.song;
-    if (snd_slot >= 0 && snd_slot <= 1) {
-        const int32_t pinned = snd_voices[snd_slot][c].channel_pattern;
-        if (pinned >= 0 && pinned < s.pattern_count && s.patterns) return snd_channel_pattern(&s, c);
+    if (audio_engine.snd_slot >= 0 && audio_engine.snd_slot <= 1) {
+        const int32_t pinned = audio_engine.snd_voices[audio_engine.snd_slot][c].channel_pattern;
+        if (pinned >= 0 && pinned < s.pattern_count && s.patterns) return snd_channel_pattern(&audio_engine, &s, c);
     }
     return app_current_pattern();
 }
@@ -134,14 +134,15 @@ void app_draw_pattern_view() {
     app_editor& ed = app.editor;
     app_play_view now = {};
     now.row = -1;
-    if (snd_players[0]) {
-        const int32_t row = snd_players[0]->row;
+    if (audio_engine.snd_players[0]) {
+        const int32_t row = audio_engine.snd_players[0]->row;
         now.row = row < 0 ? 0 : row >= SND_ROWS ? SND_ROWS - 1 : row;
         ed.cursor_row = now.row;
     }
     for (int32_t c = 0; c < SND_CHANNELS; c++) {
         now.shown[c] = app_channel_view(c);
-        now.muted[c] = snd_slot >= 0 && snd_slot <= 1 && snd_voices[snd_slot][c].enabled == 0;
+        now.muted[c] = audio_engine.snd_slot >= 0 && audio_engine.snd_slot <= 1 &&
+                       audio_engine.snd_voices[audio_engine.snd_slot][c].enabled == 0;
     }
     const bool same = now.row == app_shown.row && memcmp(now.shown, app_shown.shown, sizeof now.shown) == 0 &&
                       memcmp(now.muted, app_shown.muted, sizeof now.muted) == 0;
@@ -165,8 +166,9 @@ void app_draw_channel(snd_pattern* pattern, int32_t c) {
     if (!pattern || c < 0 || c >= SND_CHANNELS) return;
     const app_editor& ed = app.editor;
     const g_font& large = app.font_large;
-    const bool playing = snd_players[0] != nullptr;
-    const bool muted = snd_slot >= 0 && snd_slot <= 1 && snd_voices[snd_slot][c].enabled == 0;
+    const bool playing = audio_engine.snd_players[0] != nullptr;
+    const bool muted = audio_engine.snd_slot >= 0 && audio_engine.snd_slot <= 1 &&
+                       audio_engine.snd_voices[audio_engine.snd_slot][c].enabled == 0;
 
     int32_t y = APP_CURSOR_Y - APP_ROW_H * ed.cursor_row;
     if (y > APP_GRID_Y) y = APP_GRID_Y;

@@ -6,7 +6,7 @@
 
 static int32_t mini_presses; // key presses shown so far
 
-void app_init() {
+static void mini_init() {
     g_init_display();
     g_layer_on[1] = 1;
     os_step_ms = 25;
@@ -22,7 +22,7 @@ void app_init() {
     g_fill_rect(50, 200, 800, 40, 0x80FFFFFF);
 }
 
-void app_update() {
+static void mini_update() {
     // Every key in its first step after a press: logged, and shown as a square on layer 1.
     for (int32_t i = 0; i < 256; i++) {
         if (os_keys[i] != 1) continue;
@@ -35,20 +35,27 @@ void app_update() {
     os_last_key = 0;
 }
 
-void app_draw_interface() {}
-
-void app_draw_pattern_view() {}
-
-int app_present_flag() { return 1; }
-
-int app_confirm_quit() { return 1; }
-
-void app_shutdown() {
+static void mini_shutdown() {
     os_log("mini: %d key presses\n", mini_presses);
     g_deinit_display();
 }
 
+// The host's loop over the frame clock, as the tracker's entry points run theirs.
 int main() {
-    os_run();
+    os_use_process_hooks();
+    os_frame_start();
+    mini_init();
+    os_frame_started();
+    while (os_poll_event() == OS_EVENT_NONE) {
+        const int32_t wait = os_frame_due();
+        if (wait > 0) {
+            os_wait_event(wait);
+            continue;
+        }
+        mini_update();
+        g_flip();
+        os_frame_done();
+    }
+    mini_shutdown();
     return 0;
 }

@@ -5,13 +5,14 @@
 // The eight samples depend only on the amplitude, the noise seed and the clock, never on the module: they are
 // generated once per process with the values the tracker's LOAD would see here, and every input's song plays
 // them. The player only reads sample data, so this is the sound a freshly generated set would give.
-#include "os_platform.h"
 #include "os_tools.h"
 #include "sound.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+static snd_engine eng; // the engine every input is read and played with
 
 static constexpr int32_t FUZZ_BLOCKS = 300; // blocks of playback per input (about 15 s of audio)
 
@@ -27,19 +28,16 @@ static void fuzz_check(bool ok, const char* what) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    sound_amplitude = 32767;
-    snd_noise_seed = 55;
-    snd_clock_ms = fuzz_clock;
-    snd_create_song(&fuzz_samples, 0);
-    fuzz_check(fuzz_samples.sample_count == SND_SAMPLES && snd_live_samples == SND_SAMPLES, "the eight samples");
+    snd_init_engine(&eng);
+    eng.snd_clock_ms = fuzz_clock;
+    snd_create_song(&eng, &fuzz_samples, 0);
+    fuzz_check(fuzz_samples.sample_count == SND_SAMPLES && eng.snd_live_samples == SND_SAMPLES, "the eight samples");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 20) return 0;
-    snd_ready_players();
-    snd_slot = 0;
-    audio_blocks = 0;
+    snd_init_engine(&eng);
     const int32_t allocs_before = os_alloc_count;
 
     snd_song song;
@@ -60,21 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int32_t i = 0; i < song.order_len; i++)
             fuzz_check(song.order[i] < song.pattern_count, "a repaired song's entries name patterns");
         static int16_t block[SND_BLOCK];
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_play_song(&song);
-        for (int32_t b = 0; b < FUZZ_BLOCKS; b++) {
-            if (snd_players[0]) snd_tick(snd_players[0], 0);
-            snd_mix(block);
-            audio_blocks++;
-        }
+        snd_play_song(&eng, &song);
+        for (int32_t b = 0; b < FUZZ_BLOCKS; b++) snd_render(&eng, block, SND_BLOCK);
     }
     // The song gives the shared samples back before it is freed.
-    snd_stop_song(&song);
+    snd_stop_song(&eng, &song);
     song.samples = nullptr;
     song.sample_count = 0;
-    snd_free_song(&song);
-    fuzz_check(snd_players[0] == nullptr, "the freed song left its player slot");
+    snd_free_song(&eng, &song);
+    fuzz_check(eng.snd_players[0] == nullptr, "the freed song left its player slot");
     fuzz_check(os_alloc_count == allocs_before, "every block of the song was freed");
-    fuzz_check(snd_live_samples == SND_SAMPLES, "the shared samples are untouched");
+    fuzz_check(eng.snd_live_samples == SND_SAMPLES, "the shared samples are untouched");
     return 0;
 }

@@ -13,6 +13,8 @@
 extern bool fuzz_assert_finding; // fuzz_platform.cpp
 
 // Stops the run with a message that libFuzzer reports as a finding.
+static snd_engine eng; // the engine every input is read and played with
+
 static void fuzz_check(bool ok, const char* what) {
     if (ok) return;
     fprintf(stderr, "fuzz_reader: %s\n", what);
@@ -71,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         snd_song again = fuzz_read(fuzz_written, written, &reread);
         fuzz_check(reread == 1, "a written song reads as a module");
         fuzz_check(fuzz_same_song(&song, &again), "a written song reads back as the same song");
-        const bool same_bytes = fuzz_pack(&again, fuzz_rewritten) == written &&
-                                memcmp(fuzz_rewritten, fuzz_written, (size_t)written) == 0;
+        const bool same_bytes =
+            fuzz_pack(&again, fuzz_rewritten) == written && memcmp(fuzz_rewritten, fuzz_written, (size_t)written) == 0;
         fuzz_check(same_bytes, "writing the read-back song gives the same bytes");
-        snd_free_song(&again);
+        snd_free_song(&eng, &again);
 
         const int32_t patterns_before = song.pattern_count;
         snd_repair_song(&song);
@@ -84,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzz_check(song.order[i] == (kept ? data[4 + i] : 0), "repair points only missing patterns at 0");
         }
     }
-    snd_free_song(&song);
+    snd_free_song(&eng, &song);
     fuzz_check(os_alloc_count == allocs_before, "every block of the song was freed");
     return 0;
 }

@@ -5,7 +5,6 @@
 
 void hl_reset_loop() {
     hl_reset();
-    os_running = 1;
     os_frames = -1;
     os_step_ms = 0;
     os_clock = os_next_step = os_next_fps = 0;

@@ -35,6 +35,12 @@ int32_t hl_titles;
 
 static std::deque<std::function<int()>> hl_events; // pending input; each returns 1 for the quit event
 
+// The tests host the engine as the tracker does: log lines on standard output, a stop when memory runs out.
+static const bool hl_hooks_set = [] {
+    os_use_process_hooks();
+    return true;
+}();
+
 void hl_set_time_ms(int64_t ms) { hl_counter = ms * hl_counter_freq / 1000; }
 void hl_advance_ms(int64_t ms) { hl_counter += ms * hl_counter_freq / 1000; }
 

@@ -1,11 +1,12 @@
-// Audio output: the ring of blocks queued on the wave-output device, the audio thread, the samples taken by a
-// device that mixes as it plays, and the start and stop of the sound system. init_sounds and deinit_sounds run on
-// the main thread; audio_thread runs on the audio thread it starts; audio_pull on the device's own thread. Owns
-// audio_ring, audio_headers, audio_write_pos, the block being taken and the device handle; the audio thread's
-// message queue is the device layer's (audio_device.h).
+// Audio output: the tracker's engine, the ring of blocks queued on the wave-output device, the audio thread, the
+// samples taken by a device that mixes as it plays, and the start and stop of the sound system. init_sounds and
+// deinit_sounds run on the main thread; audio_thread runs on the audio thread it starts; audio_pull on the device's
+// own thread. Owns the engine, audio_lock, audio_ring, audio_headers, audio_write_pos and the device handle; the
+// audio thread's message queue is the device layer's (audio_device.h).
 #include "audio.h"
 
 #include "audio_device.h"
+#include "os_platform.h"
 #include "os_tools.h"
 #include "sound.h"
 
@@ -18,11 +19,11 @@
 
 static bool audio_start_std_thread();
 
+snd_engine audio_engine;                   // the tracker's engine; under audio_lock
+std::recursive_mutex audio_lock;           // guards audio_engine, its songs and the ring between the two threads
 int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; written under audio_lock
 audio_header audio_headers[AUDIO_HEADERS]; // wave headers; filled under audio_lock, released by the audio thread
 int32_t audio_write_pos;                   // next block of audio_ring to fill; under audio_lock
-int32_t audio_part_done;                   // samples of the block at audio_write_pos taken so far; under audio_lock
-bool audio_part_heard;                     // a part of that block sounded; under audio_lock
 audio_dev* audio_device;                   // open device or null; main thread (init_sounds, deinit_sounds)
 bool (*audio_start_thread)() = audio_start_std_thread; // starts the audio thread; tests swap it
 
@@ -39,11 +40,9 @@ static bool audio_start_std_thread() {
 
 bool audio_thread_running() { return audio_thread_id.load() != std::thread::id(); }
 
-void audio_fill(int32_t count) {
-    OS_ASSERT(count >= 1);
-    std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    // Whole blocks start at a block's beginning: a device is either fed blocks or takes samples as it plays.
-    OS_ASSERT(audio_part_done == 0);
+// Queues up to count blocks into the free headers: each rendered by the engine, or silence (the blocks that prime a
+// device at its start, before anything plays). With audio_lock held.
+static void audio_queue_blocks(int32_t count, bool silent) {
     // A header is free once the audio thread has taken it back; whichever is found first carries the next block.
     for (int32_t i = 0; i < AUDIO_HEADERS && count > 0; i++) {
         audio_header* h = &audio_headers[i];
@@ -56,7 +55,10 @@ void audio_fill(int32_t count) {
         h->data = &audio_ring[audio_write_pos];
         h->length = AUDIO_BLOCK_BYTES;
         h->user = 1;
-        snd_mix(h->data);
+        if (silent)
+            memset(h->data, 0, AUDIO_BLOCK_BYTES);
+        else
+            snd_render(&audio_engine, h->data, SND_BLOCK);
         audio_write_pos += SND_BLOCK;
         if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;
         if (audio_device) audio_dev_queue(audio_device, h);
@@ -64,39 +66,10 @@ void audio_fill(int32_t count) {
     }
 }
 
-// One player tick per block, before the block is mixed: the player's clock counts blocks, whoever takes them.
-static void audio_tick_players() {
-    for (int32_t slot = 0; slot < 2; slot++)
-        if (snd_players[slot]) snd_tick(snd_players[slot], slot);
-}
-
-// Mixes the next count samples into out, straight from the ring: the current block goes on from the last sample
-// mixed, a block's player tick comes before its first sample, and a finished block that sounded goes to the
-// capture. audio_lock held.
-static void audio_mix_into(int16_t* out, int32_t count) {
-    while (count > 0) {
-        if (audio_part_done == 0) {
-            // The block's tick comes before its first sample; the count moves on at once, as it would have after
-            // mixing the whole block.
-            audio_tick_players();
-            audio_blocks++;
-            audio_part_heard = false;
-        }
-        int16_t* block = &audio_ring[audio_write_pos];
-        const int32_t n = count < SND_BLOCK - audio_part_done ? count : SND_BLOCK - audio_part_done;
-        audio_part_heard = snd_mix_part(block, audio_part_done, n) || audio_part_heard;
-        memcpy(out, block + audio_part_done, (size_t)n * sizeof(int16_t));
-        out += n;
-        count -= n;
-        audio_part_done += n;
-        if (audio_part_done == SND_BLOCK) {
-            // The capture takes whole blocks, those that sounded, as the whole-block mixer does.
-            if (audio_part_heard && wav_file) wav_append(block);
-            audio_part_done = 0;
-            audio_write_pos += SND_BLOCK;
-            if (audio_write_pos >= AUDIO_RING_SAMPLES) audio_write_pos = 0;
-        }
-    }
+void audio_fill(int32_t count) {
+    OS_ASSERT(count >= 1);
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    audio_queue_blocks(count, false);
 }
 
 bool audio_pull(int16_t* out, int32_t count) {
@@ -114,7 +87,7 @@ bool audio_pull(int16_t* out, int32_t count) {
         }
         std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
-    audio_mix_into(out, count);
+    snd_render(&audio_engine, out, count);
     return true;
 }
 
@@ -125,9 +98,7 @@ int32_t audio_thread(void*) {
         if (m.kind == AUDIO_MSG_QUIT) break;
         if (m.kind != AUDIO_MSG_DONE) continue;
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        audio_tick_players();
         audio_fill(1);
-        audio_blocks++;
         // The returned header stays in use while its replacement is filled, so at most five are in use at once
         // and a block of the ring is never rewritten while the device may still read it.
         const bool ours = m.header >= audio_headers && m.header < audio_headers + AUDIO_HEADERS;
@@ -147,9 +118,8 @@ void audio_open() {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         memset(audio_headers, 0, sizeof audio_headers);
         audio_write_pos = 0;
-        audio_part_done = 0;
-        audio_part_heard = false;
-        audio_blocks = 0;
+        audio_engine.audio_blocks = 0;
+        audio_engine.block_done = SND_BLOCK;
     }
     const audio_format format = {1, 1, (uint32_t)SND_RATE, (uint32_t)SND_RATE * 2, 2, 16};
     audio_dev_clear_messages();
@@ -161,7 +131,10 @@ void audio_open() {
     if (!audio_device) return;
     // A device that takes its sound as it plays is primed with nothing.
     const int32_t prime = audio_dev_prime_blocks();
-    if (prime > 0) audio_fill(prime);
+    if (prime > 0) {
+        std::lock_guard<std::recursive_mutex> hold(audio_lock);
+        audio_queue_blocks(prime, true);
+    }
 }
 
 void audio_close() {
@@ -175,19 +148,21 @@ void init_sounds() {
     os_log("init sounds\n");
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        sound_amplitude = 32767;
+        audio_engine.sound_amplitude = 32767;
+        audio_engine.snd_clock_ms = os_time_ms;
+        if (!audio_engine.capture.write) audio_engine.capture.write = fwrite;
     }
     audio_open();
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    snd_ready_players();
+    snd_init_engine(&audio_engine);
 }
 
 void deinit_sounds() {
     os_log("deinit sounds\n");
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        snd_players[0] = nullptr;
-        snd_players[1] = nullptr;
+        audio_engine.snd_players[0] = nullptr;
+        audio_engine.snd_players[1] = nullptr;
     }
     OS_ASSERT(audio_device != nullptr);
     audio_close();
@@ -199,5 +174,5 @@ void deinit_sounds() {
         audio_device = nullptr;
     }
     audio_dev_clear_messages();
-    OS_ASSERT(snd_live_samples == 0);
+    OS_ASSERT(audio_engine.snd_live_samples == 0);
 }

@@ -1,6 +1,6 @@
-// The synthesizer: two banks of two-oscillator voices and the mixer that sums them into 16-bit blocks.
-// snd_mix runs on the audio thread (and on the starting thread for the priming blocks) with audio_lock held;
-// the voice operations run on whichever thread holds the lock (player tick or editor preview).
+// The synthesizer: an engine's two banks of two-oscillator voices and the mixer that sums them into 16-bit blocks.
+// The mixer and the voice operations run on whichever thread the engine's host lets use the engine at the time
+// (the tracker's audio thread mixing and ticking, its main thread previewing, both under audio_lock).
 //
 // Every value stored in a voice field or in the accumulator is single precision; the intermediate results
 // inside one expression are double precision. The rounding this gives is part of the sound: songs must
@@ -17,9 +17,7 @@
 #include <emmintrin.h>
 #endif
 
-snd_voice snd_voices[2][SND_VOICES]; // one bank per player slot; voice i plays channel i
-int32_t snd_slot;                    // bank addressed by snd_play_note, snd_note_on and snd_set_effect
-float snd_note_freq[SND_NOTES];      // note index (octave * 12 + semitone) -> Hz, to a tenth of a hertz
+float snd_note_freq[SND_NOTES]; // note index (octave * 12 + semitone) -> Hz, to a tenth of a hertz
 
 static const bool snd_note_freq_filled = [] {
     for (int32_t n = 0; n < SND_NOTES; n++) {
@@ -32,17 +30,17 @@ static const bool snd_note_freq_filled = [] {
 // Oscillator step for a tone of f Hz over samples of 1000 values per period, in exactly this form.
 static double snd_step_for(double f) { return 1000.0 / (22050.0 / f); }
 
-static snd_voice* snd_voice_at(int32_t voice) {
+static snd_voice* snd_voice_at(snd_engine* e, int32_t voice) {
     OS_ASSERT(voice >= 0 && voice < SND_VOICES);
     if (voice < 0 || voice >= SND_VOICES) return nullptr;
-    OS_ASSERT(snd_slot == 0 || snd_slot == 1);
-    return &snd_voices[snd_slot & 1][voice];
+    OS_ASSERT(e->snd_slot == 0 || e->snd_slot == 1);
+    return &e->snd_voices[e->snd_slot & 1][voice];
 }
 
-void snd_reset_voices(int32_t bank) {
+void snd_reset_voices(snd_engine* e, int32_t bank) {
     OS_ASSERT(bank >= 0 && bank < 2);
     if (bank < 0 || bank >= 2) return;
-    for (snd_voice& v : snd_voices[bank]) {
+    for (snd_voice& v : e->snd_voices[bank]) {
         const uint8_t enabled = v.enabled;
         memset(&v, 0, sizeof v);
         v.enabled = enabled;
@@ -51,21 +49,22 @@ void snd_reset_voices(int32_t bank) {
     }
 }
 
-void snd_play_note(int32_t semitone, int32_t octave, int32_t voice, snd_sample* sample, int32_t duration) {
+void snd_play_note(snd_engine* e, int32_t semitone, int32_t octave, int32_t voice, snd_sample* sample,
+                   int32_t duration) {
     OS_ASSERT(octave <= 9 && semitone <= 11);
     // Only a loaded module can hold such a note; it has no entry in the frequency table and is not played.
     if (octave < 0 || octave > 9 || semitone < 0 || semitone > 11) return;
     const float f = snd_note_freq[octave * 12 + semitone];
     if (f == 0) return;
-    snd_voice* v = snd_voice_at(voice);
+    snd_voice* v = snd_voice_at(e, voice);
     if (!v) return;
     v->semitone = (uint16_t)semitone;
     v->octave = (uint16_t)octave;
-    snd_note_on(sample, voice, f, duration);
+    snd_note_on(e, sample, voice, f, duration);
 }
 
-void snd_note_on(snd_sample* sample, int32_t voice, float freq, int32_t duration) {
-    snd_voice* v = voice >= 0 && voice < SND_VOICES ? &snd_voices[snd_slot & 1][voice] : nullptr;
+void snd_note_on(snd_engine* e, snd_sample* sample, int32_t voice, float freq, int32_t duration) {
+    snd_voice* v = voice >= 0 && voice < SND_VOICES ? &e->snd_voices[e->snd_slot & 1][voice] : nullptr;
     // The second oscillator keeps the previous distance between the two targets, with its sign turned over.
     const double d = v ? (double)v->target_step[0] - (double)v->target_step[1] : 0.0;
     OS_ASSERT(sample != nullptr);
@@ -84,7 +83,7 @@ void snd_note_on(snd_sample* sample, int32_t voice, float freq, int32_t duration
         v->base_step[k] = v->step[k];
     }
     v->countdown = duration * 1000;
-    if (v->arp_param != 0) snd_set_effect(voice, v->arp_param, 3);
+    if (v->arp_param != 0) snd_set_effect(e, voice, v->arp_param, SND_FX_ARPEGGIO);
     v->active = 1;
 }
 
@@ -101,8 +100,8 @@ static double snd_arp_interval_step(const snd_voice* v, int32_t interval) {
     return snd_step_for(snd_note_freq[index]);
 }
 
-void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
-    snd_voice* v = snd_voice_at(voice);
+void snd_set_effect(snd_engine* e, int32_t voice, uint8_t param, uint8_t effect) {
+    snd_voice* v = snd_voice_at(e, voice);
     if (!v) return;
     if (effect != v->effect) {
         v->effect = effect;
@@ -110,11 +109,11 @@ void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
         v->arp_index = 0;
     }
     switch (effect & 15) {
-    case 4: // fade out over param blocks
+    case SND_FX_FADE:
         v->countdown = param * SND_BLOCK;
         v->fading = 1;
         break;
-    case 3: { // arpeggio: note, note + high nibble, note + low nibble
+    case SND_FX_ARPEGGIO: { // note, note + high nibble, note + low nibble
         v->arpeggio = 1;
         v->arp_param = param;
         const double h = snd_arp_interval_step(v, param >> 4);
@@ -128,13 +127,13 @@ void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
         v->arp_step[1][2] = (float)(l + delta);
         break;
     }
-    case 1: // slide up: both targets rise, the current steps glide after them
+    case SND_FX_SLIDE_UP: // both targets rise, the current steps glide after them
         if (param != 0) {
             const double s = snd_step_for(param);
             for (float& t : v->target_step) t = (float)((double)t + s);
         }
         break;
-    case 2: // slide down, not below 0
+    case SND_FX_SLIDE_DOWN: // not below 0
         if (param != 0) {
             const double s = snd_step_for(param);
             for (float& t : v->target_step) {
@@ -143,10 +142,10 @@ void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
             }
         }
         break;
-    case 6: // detune the second oscillator
+    case SND_FX_DETUNE: // the second oscillator
         v->target_step[1] = v->base_step[1] = (float)((double)v->target_step[0] + param * (double)0.01f);
         break;
-    case 7: // vibrato: rate from the high nibble, depth from the low one
+    case SND_FX_VIBRATO: // rate from the high nibble, depth from the low one
         v->vibrato = 1;
         v->vib_depth = (float)((param & 15) * (double)0.1f);
         v->vib_rate = (float)(0.01 / ((param >> 4) + 1));
@@ -154,6 +153,7 @@ void snd_set_effect(int32_t voice, uint8_t param, uint8_t effect) {
     default:
         break;
     }
+    // A whole effect byte of 0 ends every effect of the voice.
     if (effect == 0) {
         v->target_volume = 1.0f;
         v->vibrato = v->arpeggio = v->fading = v->arp_param = 0;
@@ -186,7 +186,8 @@ struct snd_mix_voice {
     const float* data;
     int32_t length;
     float flength;
-    bool inverted; // an effect byte with high nibble 2 turns the output over
+    bool inverted;      // an effect byte with high nibble 2 turns the output over
+    int32_t arp_period; // the engine's arpeggio step length
 };
 
 constexpr int32_t SND_MIX_CHUNK = 256; // samples each voice runs ahead before the accumulator sums them
@@ -234,8 +235,7 @@ static void snd_run_sample(const snd_mix_voice& mv, snd_run_state& st, double* t
         if (st.countdown == 0)
             st.active = false;
         else if (v.fading && st.target_volume > 0)
-            st.target_volume =
-                (float)((double)st.target_volume - (double)st.target_volume / (double)st.countdown);
+            st.target_volume = (float)((double)st.target_volume - (double)st.target_volume / (double)st.countdown);
     }
     if (v.vibrato) {
         st.counter++;
@@ -246,7 +246,7 @@ static void snd_run_sample(const snd_mix_voice& mv, snd_run_state& st, double* t
     }
     if (v.arpeggio) {
         st.counter++;
-        if (st.counter >= snd_arp_period) {
+        if (st.counter >= mv.arp_period) {
             st.arp_index = st.arp_index >= 2 ? 0 : st.arp_index + 1;
             st.counter = 0;
             st.step0 = st.target0 = v.arp_step[0][st.arp_index];
@@ -307,7 +307,7 @@ static int32_t snd_run_stretch(const snd_mix_voice& mv, snd_run_state& st, doubl
     const float* data = mv.data;
     const float flength = mv.flength;
     const double sign = mv.inverted ? -1.0 : 1.0;
-    const int32_t arp_period = snd_arp_period;
+    const int32_t arp_period = mv.arp_period;
     // Every reason to end the stretch early sets end to the next sample's index.
     int32_t end = n;
     for (int32_t i = 0; i < end; i++) {
@@ -412,10 +412,9 @@ static constexpr auto snd_stretches = snd_stretch_table(std::make_integer_sequen
 // the same; with per_sample set every sample goes through snd_run_sample instead.
 static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, int32_t n, bool* two, bool per_sample) {
     snd_voice& v = *mv.v;
-    snd_run_state st = {v.volume,       v.target_volume,  v.phase[0], v.phase[1], v.step[0],
-                        v.step[1],      v.target_step[0], v.target_step[1],       v.base_step[0],
-                        v.base_step[1], v.counter,        v.arp_index,            v.countdown,
-                        v.active != 0,  false};
+    snd_run_state st = {v.volume,  v.target_volume,  v.phase[0],       v.phase[1],     v.step[0],
+                        v.step[1], v.target_step[0], v.target_step[1], v.base_step[0], v.base_step[1],
+                        v.counter, v.arp_index,      v.countdown,      v.active != 0,  false};
     // A glide found standing still stays still for the rest of this run (see snd_run_stretch).
     bool volume_still = false, step_still = false;
     int32_t i = 0;
@@ -430,7 +429,10 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
         const bool fade = count && v.fading;
         const bool glide_volume = st.volume != st.target_volume && !volume_still && !fade;
         const bool glide_step = (st.target0 != st.step0 || st.target1 != st.step1) && !step_still;
-        const int32_t flags = (glide_volume ? 1 : 0) | (glide_step ? 2 : 0) | (fade ? 8 : count ? 4 : 0) |
+        const int32_t flags = (glide_volume ? 1 : 0) | (glide_step ? 2 : 0) |
+                              (fade    ? 8
+                               : count ? 4
+                                       : 0) |
                               (v.vibrato ? 16 : 0) | (v.arpeggio ? 32 : 0);
         i += snd_stretches[flags](mv, st, t0 + i, t1 + i, n - i);
         // A stretch with a glide that ends early, with the voice sounding and inside the sample, ended because
@@ -501,17 +503,17 @@ static void snd_clip(const float* acc, int16_t* out, int32_t n, int32_t low, int
 // inside a block, when their countdowns run out, so that is known before mixing: the rest of the block is silent
 // when no voice sounding now lasts to its end. The silent voices still run, so that they end as they would have.
 // Mixed in one call or in several, a block gives the same samples and leaves the voices in the same state.
-static bool snd_mix_range(int16_t* block, int32_t from, int32_t count, bool per_sample) {
+static bool snd_mix_range(snd_engine* e, int16_t* block, int32_t from, int32_t count, bool per_sample) {
     OS_ASSERT(from >= 0 && count >= 0 && from + count <= SND_BLOCK);
     if (from < 0 || count < 0 || from + count > SND_BLOCK) return false;
-    const int32_t low = -(sound_amplitude / 2);
-    const int32_t high = sound_amplitude;
+    const int32_t low = -(e->sound_amplitude / 2);
+    const int32_t high = e->sound_amplitude;
     const int32_t rest = SND_BLOCK - from;
     // The sounding voices are gathered in mixing order (bank 0 voices 0..9, then bank 1).
     snd_mix_voice sounding[2 * SND_VOICES];
     int32_t voices = 0;
     bool lasting = false;
-    for (auto& bank : snd_voices)
+    for (auto& bank : e->snd_voices)
         for (snd_voice& v : bank) {
             if (!v.active || !v.enabled) continue;
             const snd_sample* s = v.sample;
@@ -521,7 +523,8 @@ static bool snd_mix_range(int16_t* block, int32_t from, int32_t count, bool per_
                 v.active = 0;
                 continue;
             }
-            sounding[voices++] = {&v, s->data, s->length, (float)s->length, (v.effect >> 4) == 2};
+            sounding[voices++] = {
+                &v, s->data, s->length, (float)s->length, (v.effect >> 4) == SND_FX_INVERTED, e->snd_arp_period};
             // A countdown of c sounds c more samples; 0 or less sounds on.
             if (v.countdown <= 0 || v.countdown >= rest) lasting = true;
         }
@@ -550,12 +553,14 @@ static bool snd_mix_range(int16_t* block, int32_t from, int32_t count, bool per_
     return lasting;
 }
 
-static void snd_mix_with(int16_t* block, bool per_sample) {
-    if (snd_mix_range(block, 0, SND_BLOCK, per_sample) && wav_file) wav_append(block);
+static void snd_mix_with(snd_engine* e, int16_t* block, bool per_sample) {
+    if (snd_mix_range(e, block, 0, SND_BLOCK, per_sample)) wav_append(e, block);
 }
 
-bool snd_mix_part(int16_t* block, int32_t from, int32_t count) { return snd_mix_range(block, from, count, false); }
+bool snd_mix_part(snd_engine* e, int16_t* block, int32_t from, int32_t count) {
+    return snd_mix_range(e, block, from, count, false);
+}
 
-void snd_mix(int16_t* block) { snd_mix_with(block, false); }
+void snd_mix(snd_engine* e, int16_t* block) { snd_mix_with(e, block, false); }
 
-void snd_mix_per_sample(int16_t* block) { snd_mix_with(block, true); }
+void snd_mix_per_sample(snd_engine* e, int16_t* block) { snd_mix_with(e, block, true); }

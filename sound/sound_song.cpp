@@ -1,18 +1,14 @@
 // The song: order list, pattern table and the eight generated samples, with the operations that create, edit
-// and free it. Runs on the main thread; edits of a playing song are made with audio_lock held by the caller.
-#include "os_platform.h"
+// and free it. Runs on the host's thread; edits of a playing song are made with the engine stopped by the host (the
+// tracker holds audio_lock).
 #include "os_tools.h"
 #include "sound.h"
 
 #include <cmath>
 #include <cstring>
 
-uint16_t sound_amplitude;               // clip ceiling; 32767 once the sound system has started
-int32_t snd_live_samples;               // generated sample data blocks alive
-uint32_t snd_noise_seed = 55;           // noise generator state
-int32_t (*snd_clock_ms)() = os_time_ms; // seeds the noise sample; the CLI pins it for reproducible renders
-int16_t os_sin_table[256];              // table sine, filled before main
-float os_sin_value[256];                // the table's entries scaled by 1 / 32767
+int16_t os_sin_table[256]; // table sine, filled before main
+float os_sin_value[256];   // the table's entries scaled by 1 / 32767
 
 // floor(32767 sin(i 6.28 / 256) + 0.25): the table's period is 6.28 radians, not 2 pi. Filled before main.
 static const bool os_sin_filled = [] {
@@ -24,10 +20,10 @@ static const bool os_sin_filled = [] {
     return true;
 }();
 
-int32_t snd_check_sample(const snd_sample* sample) {
+int32_t snd_check_sample(const snd_engine* e, const snd_sample* sample) {
     if (!sample || sample->length <= 0) return 1;
-    const int32_t low = -(sound_amplitude / 2);
-    const int32_t high = sound_amplitude;
+    const int32_t low = -(e->sound_amplitude / 2);
+    const int32_t high = e->sound_amplitude;
     for (int32_t i = 0; i < sample->length; i++) {
         const float v = sample->data[i];
         if (!(v >= (float)low && v <= (float)high)) return 0;
@@ -36,7 +32,7 @@ int32_t snd_check_sample(const snd_sample* sample) {
 }
 
 // Allocates the data of a sample record that must arrive empty; returns false when it cannot be filled.
-static bool snd_gen_begin(snd_sample* s, int32_t length, const char* name) {
+static bool snd_gen_begin(snd_engine* e, snd_sample* s, int32_t length, const char* name) {
     OS_ASSERT(s != nullptr);
     if (!s) return false;
     OS_ASSERT(s->data == nullptr);
@@ -44,37 +40,37 @@ static bool snd_gen_begin(snd_sample* s, int32_t length, const char* name) {
     s->data = (float*)os_alloc(length * 4);
     OS_ASSERT(s->data != nullptr);
     if (!s->data) return false;
-    snd_live_samples++;
+    e->snd_live_samples++;
     s->length = length;
     s->name = name;
     return true;
 }
 
 // The generators' amplitude: an eighth of the ceiling (4095).
-static float snd_gen_amplitude() { return (float)(sound_amplitude >> 3); }
+static float snd_gen_amplitude(const snd_engine* e) { return (float)(e->sound_amplitude >> 3); }
 
-void snd_gen_sine(snd_sample* s) {
-    if (!snd_gen_begin(s, 10000, "SIN")) return;
-    const float a = snd_gen_amplitude();
+void snd_gen_sine(snd_engine* e, snd_sample* s) {
+    if (!snd_gen_begin(e, s, 10000, "SIN")) return;
+    const float a = snd_gen_amplitude(e);
     for (int32_t i = 0; i < s->length; i++) s->data[i] = a * os_sin((float)(i * (double)6.28f / 1000.0));
-    OS_ASSERT(snd_check_sample(s));
+    OS_ASSERT(snd_check_sample(e, s));
 }
 
-void snd_gen_ramp(snd_sample* s) {
-    if (!snd_gen_begin(s, 10000, "TRI")) return;
-    const float a = snd_gen_amplitude();
+void snd_gen_ramp(snd_engine* e, snd_sample* s) {
+    if (!snd_gen_begin(e, s, 10000, "TRI")) return;
+    const float a = snd_gen_amplitude(e);
     float v = 0;
     for (int32_t i = 0; i < s->length; i++) {
         s->data[i] = v;
         v = (float)((double)v + (double)a / 1000.0);
         if (v > a) v = -a;
     }
-    OS_ASSERT(snd_check_sample(s));
+    OS_ASSERT(snd_check_sample(e, s));
 }
 
-void snd_gen_triangle(snd_sample* s) {
-    if (!snd_gen_begin(s, 10000, "SAW")) return;
-    const float a = snd_gen_amplitude();
+void snd_gen_triangle(snd_engine* e, snd_sample* s) {
+    if (!snd_gen_begin(e, s, 10000, "SAW")) return;
+    const float a = snd_gen_amplitude(e);
     float d = (float)(2.0 * (double)a / 1000.0);
     float v = 0;
     for (int32_t i = 0; i < s->length; i++) {
@@ -85,13 +81,13 @@ void snd_gen_triangle(snd_sample* s) {
             v = v + d;
         }
     }
-    OS_ASSERT(snd_check_sample(s));
+    OS_ASSERT(snd_check_sample(e, s));
 }
 
-void snd_gen_square(snd_sample* s, float duty) {
+void snd_gen_square(snd_engine* e, snd_sample* s, float duty) {
     OS_ASSERT(duty > 0 && duty < 1);
-    if (!snd_gen_begin(s, 10000, "SQR")) return;
-    const float a = snd_gen_amplitude();
+    if (!snd_gen_begin(e, s, 10000, "SQR")) return;
+    const float a = snd_gen_amplitude(e);
     // The product stays in double: duty 0.4 in single precision is slightly above 0.4, giving 401 high values.
     const double high = (double)duty * 1000.0;
     int32_t c = 0;
@@ -99,25 +95,26 @@ void snd_gen_square(snd_sample* s, float duty) {
         s->data[i] = c < high ? a : -a;
         if (++c == 1000) c = 0;
     }
-    OS_ASSERT(snd_check_sample(s));
+    OS_ASSERT(snd_check_sample(e, s));
 }
 
-void snd_gen_noise(snd_sample* s) {
-    if (!snd_gen_begin(s, 100000, "NOI")) return;
-    const float a = snd_gen_amplitude();
+void snd_gen_noise(snd_engine* e, snd_sample* s) {
+    if (!snd_gen_begin(e, s, 100000, "NOI")) return;
+    const float a = snd_gen_amplitude(e);
     const uint32_t m = (uint32_t)(a * 200.0);
     for (int32_t start = 0; start < s->length; start += 62) {
-        const uint32_t t = snd_noise_seed * 263u + 71u;
-        snd_noise_seed = t + ((uint32_t)snd_clock_ms() & 0xFFFFu);
+        const uint32_t t = e->snd_noise_seed * 263u + 71u;
+        const int32_t clock = e->snd_clock_ms ? e->snd_clock_ms() : 0;
+        e->snd_noise_seed = t + ((uint32_t)clock & 0xFFFFu);
         const uint32_t r = m ? t % m : 0;
         const float value = (float)((double)r * (double)0.01f - (double)a);
         const int32_t end = start + 62 < s->length ? start + 62 : s->length;
         for (int32_t i = start; i < end; i++) s->data[i] = value;
     }
-    OS_ASSERT(snd_check_sample(s));
+    OS_ASSERT(snd_check_sample(e, s));
 }
 
-snd_song snd_create_song(snd_song* song, uint8_t pattern_count) {
+snd_song snd_create_song(snd_engine* e, snd_song* song, uint8_t pattern_count) {
     OS_ASSERT(song != nullptr);
     if (!song) return snd_song{};
     memset(song, 0, sizeof *song);
@@ -125,14 +122,14 @@ snd_song snd_create_song(snd_song* song, uint8_t pattern_count) {
     // Without memory for the table the song stays without samples, which no caller plays or edits.
     if (!song->samples) return *song;
     song->sample_count = SND_SAMPLES;
-    snd_gen_sine(&song->samples[0]);
-    snd_gen_ramp(&song->samples[1]);
-    snd_gen_square(&song->samples[2], 0.5f);
-    snd_gen_square(&song->samples[3], 0.4f);
-    snd_gen_square(&song->samples[4], 0.3f);
-    snd_gen_square(&song->samples[5], 0.2f);
-    snd_gen_noise(&song->samples[6]);
-    snd_gen_triangle(&song->samples[7]);
+    snd_gen_sine(e, &song->samples[0]);
+    snd_gen_ramp(e, &song->samples[1]);
+    snd_gen_square(e, &song->samples[2], 0.5f);
+    snd_gen_square(e, &song->samples[3], 0.4f);
+    snd_gen_square(e, &song->samples[4], 0.3f);
+    snd_gen_square(e, &song->samples[5], 0.2f);
+    snd_gen_noise(e, &song->samples[6]);
+    snd_gen_triangle(e, &song->samples[7]);
     if (pattern_count > 0) {
         song->patterns = (snd_pattern**)os_alloc(pattern_count * (int32_t)sizeof(snd_pattern*));
         for (int32_t i = 0; i < pattern_count; i++) song->patterns[i] = (snd_pattern*)os_alloc(SND_PATTERN_BYTES);
@@ -143,10 +140,10 @@ snd_song snd_create_song(snd_song* song, uint8_t pattern_count) {
     return *song;
 }
 
-void snd_free_song(snd_song* song) {
+void snd_free_song(snd_engine* e, snd_song* song) {
     OS_ASSERT(song != nullptr);
     if (!song) return;
-    snd_stop_song(song);
+    snd_stop_song(e, song);
     if (song->sample_count != 0) {
         OS_ASSERT(song->samples != nullptr);
         for (int32_t i = 0; song->samples && i < song->sample_count; i++) {
@@ -154,8 +151,8 @@ void snd_free_song(snd_song* song) {
             OS_ASSERT(s->data != nullptr);
             if (!s->data) continue;
             os_free(&s->data);
-            snd_live_samples--;
-            OS_ASSERT(snd_live_samples >= 0);
+            e->snd_live_samples--;
+            OS_ASSERT(e->snd_live_samples >= 0);
         }
         if (song->samples) os_free(&song->samples);
         song->sample_count = 0;

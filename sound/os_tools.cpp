@@ -8,15 +8,19 @@
 #include <cstring>
 #include <mutex>
 
-int32_t os_alloc_count;                          // live tracked blocks
-uint8_t os_alloc_serial;                         // serial of the next block
-void (*os_log_sink)(const char* line);           // optional second destination of each log line
-bool os_log_quiet;                               // only assertion lines are logged
-static char os_log_buffer[1024];                 // the log's one line buffer, guarded by os_log_mutex
-static std::mutex os_log_mutex;                  // keeps lines from the two threads whole
-static void** os_live_slots;                     // bases of the live blocks, open-addressed (null = empty slot)
-static size_t os_live_capacity;                  // slots in os_live_slots, a power of two or 0
-static size_t os_live_used;                      // filled slots; at most half the capacity
+int32_t os_alloc_count;                            // live tracked blocks
+uint8_t os_alloc_serial;                           // serial of the next block
+void (*os_log_sink)(const char* line);             // optional second destination of each log line
+bool os_log_quiet;                                 // only assertion lines are logged
+void (*os_log_output)(const char* line);           // the host's destination of each log line
+void (*os_out_of_memory)(int32_t size);            // the host's answer to an allocation without memory
+int32_t (*os_sync_file)(FILE* file);               // the host's durable write of a file
+int32_t (*os_sync_directory_of)(const char* path); // the host's durable write of a directory
+static char os_log_buffer[1024];                   // the log's one line buffer, guarded by os_log_mutex
+static std::mutex os_log_mutex;                    // keeps lines from the two threads whole
+static void** os_live_slots;                       // bases of the live blocks, open-addressed (null = empty slot)
+static size_t os_live_capacity;                    // slots in os_live_slots, a power of two or 0
+static size_t os_live_used;                        // filled slots; at most half the capacity
 
 static constexpr uint8_t OS_BLOCK_LIVE = 0xA5; // marker byte of a live block
 static constexpr int32_t OS_BLOCK_HEADER = 8;  // marker, serial and padding before the caller's memory
@@ -91,7 +95,7 @@ void* os_alloc(int32_t size) {
     }
     if (!block) {
         os_log("os_alloc: out of memory for %d bytes\n", size);
-        os_out_of_memory(size);
+        if (os_out_of_memory) os_out_of_memory(size);
         os_alloc_count--;
         return nullptr;
     }
@@ -142,7 +146,7 @@ void os_log(const char* format, ...) {
     va_start(args, format);
     vsnprintf(os_log_buffer, sizeof os_log_buffer, format, args);
     va_end(args);
-    os_log_output(os_log_buffer);
+    if (os_log_output) os_log_output(os_log_buffer);
     if (os_log_sink) os_log_sink(os_log_buffer);
 }
 

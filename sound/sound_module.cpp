@@ -147,9 +147,9 @@ int32_t snd_read_module(snd_song* song, const uint8_t* data, int32_t size) {
     return 1;
 }
 
-snd_song snd_unpack_module(const uint8_t* data, int32_t size) {
+snd_song snd_unpack_module(snd_engine* e, const uint8_t* data, int32_t size) {
     snd_song song;
-    snd_create_song(&song, 0);
+    snd_create_song(e, &song, 0);
     snd_read_module(&song, data, size);
     return song;
 }

@@ -1,8 +1,6 @@
 // The files that carry a song out of the program: module files (packed and read in sound_module.cpp), the C
-// header export and the WAV capture of the playing song. Module and header files are written on the main thread; the
-// capture's append runs inside snd_mix on the audio thread, and wav_file is set and withdrawn under audio_lock. Owns
-// the capture file while a capture runs.
-#include "os_files.h"
+// header export and the WAV format (the capture that records the playing song is in sound_capture.cpp). Runs on the
+// host's thread; owns nothing beyond a call.
 #include "os_tools.h"
 #include "sound.h"
 
@@ -11,17 +9,11 @@
 #include <filesystem>
 #include <system_error>
 
-FILE* wav_file;      // open capture, null when none; written by the main thread under audio_lock
-int32_t wav_samples; // samples appended since wav_start; audio thread while capturing, main thread otherwise
-int32_t wav_failed;  // 1 once an append failed and ended the capture; under audio_lock
-
 static constexpr int32_t SND_CELL_MAX = 6; // longest cell item: flag byte and five fields
 // The reader never looks further than the header, the longest order list and 255 patterns of the longest cells.
 static constexpr int32_t SND_MODULE_MAX_BYTES =
     4 + SND_ORDER_MAX + SND_MAX_PATTERNS * SND_ROWS * SND_CHANNELS * SND_CELL_MAX;
 static constexpr int32_t WAV_HEADER_BYTES = 44;
-// Largest data size the 32-bit signed size fields can describe, so the append stops short of it.
-static constexpr int32_t WAV_MAX_DATA = 0x7FFFFFFF - 36;
 
 // ---- Writing beside the target
 
@@ -58,14 +50,14 @@ static FILE* snd_open_beside(const char* target, char** temp_path) {
 // file or the new one under the target's name, never one the rename took before its bytes were written.
 static int32_t snd_finish_beside(FILE* file, char** temp_path, const char* target, bool written) {
     if (fflush(file) != 0) written = false;
-    if (written && !os_sync_file(file)) written = false;
+    if (written && os_sync_file && !os_sync_file(file)) written = false;
     if (fclose(file) != 0) written = false;
     if (written) {
         std::error_code error;
         std::filesystem::rename(*temp_path, target, error);
         if (error) written = false;
     }
-    if (written) os_sync_directory_of(target);
+    if (written && os_sync_directory_of) os_sync_directory_of(target);
     if (!written) remove(*temp_path);
     os_free(temp_path);
     return written ? 1 : 0;
@@ -89,7 +81,7 @@ int32_t save_module(const char* path, const snd_song* song) {
 
 // ---- Module reader
 
-snd_song load_module(const char* path) {
+snd_song load_module(snd_engine* e, const char* path) {
     snd_song song;
     memset(&song, 0, sizeof song);
     OS_ASSERT(path != nullptr);
@@ -102,7 +94,7 @@ snd_song load_module(const char* path) {
         // Bytes beyond what the reader can ever use are not read; the result is the same without them.
         const int32_t wanted = size < SND_MODULE_MAX_BYTES ? (int32_t)size : SND_MODULE_MAX_BYTES;
         uint8_t* buffer = (uint8_t*)os_alloc(wanted);
-        if (fread(buffer, 1, (size_t)wanted, file) == (size_t)wanted) song = snd_unpack_module(buffer, wanted);
+        if (fread(buffer, 1, (size_t)wanted, file) == (size_t)wanted) song = snd_unpack_module(e, buffer, wanted);
         os_free(&buffer);
     }
     fclose(file);
@@ -206,64 +198,19 @@ int32_t wav_write_header(FILE* file, int32_t data_size) {
     return fwrite(header, 1, sizeof header, file) == sizeof header ? 1 : 0;
 }
 
-// Ends the capture in `file`: final sizes into the header at the start, then the file is closed.
-static int32_t wav_finish(FILE* file, int32_t samples) {
-    if (fseek(file, 0, SEEK_SET) == 0) wav_write_header(file, samples * 2);
-    return fclose(file);
-}
-
-static constexpr const char* WAV_NAME = "song.wav"; // the capture's file, in the current directory
-
-void wav_start() {
-    FILE* running;
-    {
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        running = wav_file;
-        wav_file = nullptr;
-    }
-    OS_ASSERT(running == nullptr);
-    // A capture still running is finished properly before "song.wav" is replaced.
-    if (running) wav_finish(running, wav_samples);
-    wav_samples = 0;
-    FILE* file = fopen(WAV_NAME, "wb+");
-    if (!file) return;
-    // Unbuffered: each append is one write, so a failed one tells exactly how many bytes reached the file.
-    setvbuf(file, nullptr, _IONBF, 0);
-    wav_write_header(file, 0);
-    std::lock_guard<std::recursive_mutex> hold(audio_lock);
-    wav_failed = 0;
-    wav_file = file;
-}
-
-int32_t wav_stop() {
-    FILE* file;
-    {
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        file = wav_file;
-        wav_file = nullptr;
-    }
-    OS_ASSERT(file != nullptr);
-    if (!file) return EOF;
-    return wav_finish(file, wav_samples);
-}
-
-// With audio_lock held (the mixer's caller holds it). Appends one mixed block to the running capture.
-void wav_append(const int16_t* block) {
-    if (!wav_file || !block) return;
-    if (wav_samples > WAV_MAX_DATA / 2 - SND_BLOCK) return; // the header could not count more
+size_t wav_write_samples(FILE* file, const int16_t* samples, int32_t count,
+                         size_t (*write)(const void*, size_t, size_t, FILE*)) {
+    OS_ASSERT(file != nullptr && samples != nullptr && count >= 0);
+    if (!file || !samples || count <= 0) return 0;
     uint8_t bytes[SND_BLOCK * 2];
-    for (int32_t i = 0; i < SND_BLOCK; i++) wav_put16(bytes + 2 * i, (uint16_t)block[i]);
-    const size_t written = fwrite(bytes, 1, sizeof bytes, wav_file);
-    wav_samples += (int32_t)(written / 2);
-    if (written == sizeof bytes) return;
-    // The disk is full or the device failed: the capture ends with what reached the file, and the song plays on.
-    // A half sample left by a short write is cut off, so that the header's sizes describe the whole file.
-    FILE* file = wav_file;
-    wav_file = nullptr;
-    wav_failed = 1;
-    wav_finish(file, wav_samples);
-    if (written % 2 != 0) {
-        std::error_code error;
-        std::filesystem::resize_file(WAV_NAME, (uintmax_t)WAV_HEADER_BYTES + (uintmax_t)wav_samples * 2, error);
+    size_t total = 0;
+    for (int32_t done = 0; done < count;) {
+        const int32_t n = count - done < SND_BLOCK ? count - done : SND_BLOCK;
+        for (int32_t i = 0; i < n; i++) wav_put16(bytes + 2 * i, (uint16_t)samples[done + i]);
+        const size_t written = (write ? write : fwrite)(bytes, 1, (size_t)n * 2, file);
+        total += written;
+        if (written != (size_t)n * 2) break;
+        done += n;
     }
+    return total;
 }

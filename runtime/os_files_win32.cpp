@@ -4,9 +4,9 @@
 
 #include <io.h>
 
-int32_t os_sync_file(FILE* file) {
+int32_t os_sync_file_to_disk(FILE* file) {
     if (!file || fflush(file) != 0) return 0;
     return _commit(_fileno(file)) == 0 ? 1 : 0;
 }
 
-int32_t os_sync_directory_of(const char*) { return 1; }
+int32_t os_sync_directory_to_disk(const char*) { return 1; }

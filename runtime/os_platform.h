@@ -1,6 +1,6 @@
-// What the portable code needs from a platform backend, and what the frame loop calls in the application.
-// Exactly one backend is linked into each program: the SDL2 one for the tracker (backends/sdl/), the
-// headless one for tests (tests/support/). No native type appears here.
+// What the portable code needs from a platform backend, and the frame clock and input state the backends and the
+// program share. Exactly one backend is linked into each program: the SDL2 one (platform/sdl/) or the Win32 one
+// (platform/win32/) for the tracker, the headless one for tests (tests/support/). No native type appears here.
 #pragma once
 #include <cstdint>
 
@@ -62,18 +62,17 @@ extern int32_t os_mouse_x;    // pointer x in window pixels
 extern int32_t os_mouse_y;    // pointer y in window pixels
 extern int32_t os_mouse_down; // 1 while the left button is down
 
-// ---- Frame loop state (platform.cpp), main thread only.
-extern int32_t os_running;    // the run loop continues while this is 1
+// ---- Frame clock state (platform.cpp), main thread only.
 extern int32_t os_frames;     // -1 before start-up, then steps since the last FPS line
 extern uint16_t os_step_ms;   // length of a step in ms; the application sets 25
 extern uint32_t os_clock;     // ms accumulated from 16-bit clock deltas
 extern uint32_t os_next_step; // os_clock value at which the next step is due
 extern uint32_t os_next_fps;  // os_clock value at which the next FPS line is due
-extern uint16_t os_time_now;  // low 16 bits of os_time_ms at the start of this tick
-extern uint16_t os_time_prev; // the previous tick's os_time_now
+extern uint16_t os_time_now;  // low 16 bits of os_time_ms at the latest reading of the frame clock
+extern uint16_t os_time_prev; // the reading before
 
-// ---- Window scale (os_window.cpp), main thread. The entry point sets the request before os_run; the backend
-// applies it when it creates the window. The frame and everything drawn into it stay 900 x 520.
+// ---- Window scale (os_window.cpp), main thread. The entry point sets the request before the program starts; the
+// backend applies it when it creates the window. The frame and everything drawn into it stay 900 x 520.
 constexpr int32_t OS_MAX_SCALE = 3;      // largest window scale
 constexpr int32_t OS_PANEL_ROOM_X = 40;  // room left beside a fitted window for borders and side panels
 constexpr int32_t OS_PANEL_ROOM_Y = 100; // room left above and below it for the title bar and panels
@@ -87,10 +86,24 @@ int32_t os_fit_scale(int32_t usable_width, int32_t usable_height);
 // window_size), minus the picture's offset in output pixels, divided by the picture's enlargement.
 int32_t os_window_to_frame(int32_t position, int32_t window_size, int32_t output_size, int32_t offset, int32_t factor);
 
-// Portable spine (platform.cpp, os_clock.cpp).
-int32_t os_time_ms();
-void os_tick();
-void os_run();
+int32_t os_time_ms(); // milliseconds from the monotonic counter (os_clock.cpp)
+
+// ---- The program's process (os_process.cpp). Hands the sound engine its host hooks: log lines to standard output
+// (and os_log_debugger), a stop with a message when memory runs out, files synced to the disk. Called first thing by
+// every program of the tracker's (the tracker, quavlo-cli, the tests' support).
+void os_use_process_hooks();
+// A copy of each log line for the debugger, set by a backend's entry point that has one; null: none.
+extern void (*os_log_debugger)(const char* line);
+
+// ---- The frame clock (platform.cpp). The host owns the loop: it calls os_frame_start, starts the program,
+// calls os_frame_started, and from then on asks os_frame_due whether a step is due; when it is, the host runs the
+// step (events taken, update, draw, present) and calls os_frame_done. Steps are os_step_ms apart; a late step
+// delays the later ones.
+void os_frame_start();   // before the program's start-up: keys free, clock at 0, the first step due at once
+void os_frame_started(); // after the start-up, whose time is not counted
+// Reads the clock: 0 when a step is due now, otherwise the milliseconds until it is due (1..1000).
+int32_t os_frame_due();
+void os_frame_done(); // after a step: the next one is due os_step_ms from now; FPS line, held-key counters
 // Records a press or release. A key pressed and released before a step has seen it stays pressed (reading 1)
 // until the end of that step, so even the quickest tap counts exactly once.
 int32_t os_set_key(int32_t index, int32_t down);
@@ -102,15 +115,6 @@ int32_t os_keypad_vk(int32_t vk, int32_t num_lock);
 void os_advance_keys();
 // Every key free at once, taps included (the window lost the keyboard, or a modal dialog had it).
 void os_clear_keys();
-
-// Application hooks, reached by the frame loop in this order within a step.
-void app_init();
-void app_update();
-void app_draw_interface();
-void app_draw_pattern_view();
-int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
-int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
-void app_shutdown();
 
 // ---- Provided by the backend.
 int64_t os_counter();      // monotonic counter

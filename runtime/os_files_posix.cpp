@@ -8,12 +8,12 @@
 #include <string>
 #include <unistd.h>
 
-int32_t os_sync_file(FILE* file) {
+int32_t os_sync_file_to_disk(FILE* file) {
     if (!file || fflush(file) != 0) return 0;
     return fsync(fileno(file)) == 0 ? 1 : 0;
 }
 
-int32_t os_sync_directory_of(const char* path) {
+int32_t os_sync_directory_to_disk(const char* path) {
     if (!path) return 0;
     const char* slash = strrchr(path, '/');
     const std::string dir = !slash ? std::string(".") : slash == path ? std::string("/") : std::string(path, slash);

@@ -1,12 +1,13 @@
-// Audio output: the ring of sample blocks queued on the wave-output device, the audio thread that ticks the song
-// player and mixes a block for every block the device hands back (or, for a device that takes its samples as it
-// plays, the samples it asks for, mixed on its own thread), and the start and stop of the whole sound system.
-// audio_lock, audio_blocks and snd_players are declared in sound.h.
+// Audio output: the tracker's sound engine and the lock around it, the ring of sample blocks queued on the
+// wave-output device, the audio thread that renders a block for every block the device hands back (or, for a
+// device that takes its samples as it plays, the samples it asks for, rendered on its own thread), and the start and
+// stop of the whole sound system.
 #pragma once
 #include "audio_device.h"
 #include "sound.h"
 
 #include <cstdint>
+#include <mutex>
 
 constexpr int32_t AUDIO_RING_BLOCKS = 10;                             // blocks in audio_ring
 constexpr int32_t AUDIO_RING_SAMPLES = AUDIO_RING_BLOCKS * SND_BLOCK; // 11020
@@ -14,12 +15,13 @@ constexpr int32_t AUDIO_HEADERS = 10;                                 // wave he
 constexpr int32_t AUDIO_PRIME_BLOCKS = 4; // blocks kept queued on a device fed block for block
 constexpr int32_t AUDIO_BLOCK_BYTES = SND_BLOCK * (int32_t)sizeof(int16_t); // 2204
 
+extern snd_engine audio_engine;                   // the engine the sound device plays: the tracker's song, its
+                                                  // voices and player, the block clock and the WAV capture
+extern std::recursive_mutex audio_lock;           // the one lock between the main and the audio thread: held
+                                                  // around every use of audio_engine and of the songs it plays
 extern int16_t audio_ring[AUDIO_RING_SAMPLES];    // ten blocks of samples; a queued block is never rewritten
 extern audio_header audio_headers[AUDIO_HEADERS]; // the headers; user = in-use marker
 extern int32_t audio_write_pos;                   // sample index of the next block of audio_ring to fill
-extern int32_t audio_part_done;                   // samples of that block taken so far by a device that mixes as
-                                                  // it plays (audio_pull)
-extern bool audio_part_heard;                     // a part of that block sounded
 extern audio_dev* audio_device;                   // the open device, null while none is open
 
 // Starts the audio thread (the default creates a std::thread running audio_thread); false when it could not be
@@ -31,7 +33,7 @@ void init_sounds();
 void deinit_sounds();
 void audio_open();
 void audio_close();
-// Mixes and queues up to count blocks into the free headers. Takes audio_lock itself.
+// Renders and queues up to count blocks into the free headers. Takes audio_lock itself.
 void audio_fill(int32_t count);
 // audio_pull (declared in audio_device.h) serves a device that takes its samples as it plays.
 // The audio thread's procedure: waits for block-done and quit messages; returns 0 after quit.
