@@ -75,6 +75,7 @@ step_deb() {
   (cd "$work/linux" && cpack -G DEB -B "$work/deb" >/dev/null)
   cp "$work"/deb/*.deb "$dist/"
   lintian --fail-on error,warning --tag-display-limit 0 "$dist"/*.deb
+  echo "lintian: no error, no warning"
   appstreamcli validate --no-net "$work/linux/packaging/io.github.quavlo.QuavloII.metainfo.xml"
   desktop-file-validate "$src/packaging/io.github.quavlo.QuavloII.desktop"
 }
