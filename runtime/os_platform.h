@@ -13,7 +13,9 @@ enum : int32_t {
     KEY_UP = 3,
     KEY_DOWN = 4,
     KEY_DELETE = 5,
+    KEY_BACKSPACE = 8,
     KEY_RETURN = 13,
+    KEY_ESCAPE = 27,
     KEY_SPACE = 32,
     KEY_SHIFT = 245,
     KEY_CTRL = 246,
@@ -134,10 +136,11 @@ void os_present(int32_t width, int32_t height); // copies the frame rectangle of
 
 enum { OS_FILE_MODULE = 1, OS_FILE_HEADER = 2 };
 constexpr int32_t OS_PATH_CHARS = 4096; // room for the longest path a file dialog returns, terminator included
-// Modal file dialogs starting in the program's directory; 1 and the chosen path when a file was chosen, 0 when
-// none was, -1 when one was chosen whose path does not fit into capacity.
-int os_open_dialog(char* path, int32_t capacity);
-int os_save_dialog(char* path, int32_t capacity, int* file_type);
+// Modal file dialogs; 1 and the chosen path when a file was chosen, 0 when none was, -1 when one was chosen whose
+// path does not fit into capacity. Both start in start_dir (null or empty: the working directory). The save
+// dialog offers the file name name (null or empty: none) and asks itself before an existing file is replaced.
+int os_open_dialog(char* path, int32_t capacity, const char* start_dir);
+int os_save_dialog(char* path, int32_t capacity, int* file_type, const char* start_dir, const char* name);
 void os_message_box(const char* text, const char* caption);
 // Modal question before unsaved work would be discarded: Save (the default, Return), Discard, or Cancel (Escape).
 enum { OS_ANSWER_CANCEL = 0, OS_ANSWER_SAVE = 1, OS_ANSWER_DISCARD = 2 };

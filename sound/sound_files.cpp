@@ -17,13 +17,35 @@ static constexpr int32_t WAV_HEADER_BYTES = 44;
 
 // ---- Writing beside the target
 
+// Longest file name (one path component) that the usual file systems take: 255 bytes on Linux, 255 characters on
+// Windows.
+static constexpr int32_t SND_NAME_MAX = 255;
+// Longest ".<n>.part" that the temporary name adds to the target's name.
+static constexpr int32_t SND_PART_SUFFIX_MAX = 8;
+
+// Bytes of path up to and including its last directory separator; 0 when it names a file in the current directory.
+static int32_t snd_dir_length(const char* path) {
+    int32_t length = 0;
+    for (int32_t i = 0; path[i]; i++)
+        if (path[i] == '/' || path[i] == '\\') length = i + 1;
+    return length;
+}
+
 // Opens a new temporary file next to target, so that the target is replaced only once the whole file is
-// written; stores its name (from os_alloc) in *temp_path. Null when none can be created.
+// written; stores its name (from os_alloc) in *temp_path. Null when none can be created. The temporary file is
+// "<target>.<n>.part"; when that would be longer than a file name can be, it is "quavlo.<n>.part" in the target's
+// directory instead, so any name that can be saved can be written this way.
 static FILE* snd_open_beside(const char* target, char** temp_path) {
     const int32_t length = (int32_t)strlen(target);
-    char* name = (char*)os_alloc(length + 16);
+    const int32_t dir_length = snd_dir_length(target);
+    const int32_t capacity = length + 32;
+    char* name = (char*)os_alloc(capacity);
+    bool short_name = length - dir_length + SND_PART_SUFFIX_MAX > SND_NAME_MAX;
     for (int32_t attempt = 0; attempt < 100; attempt++) {
-        snprintf(name, (size_t)length + 16, "%s.%d.part", target, attempt);
+        if (short_name)
+            snprintf(name, (size_t)capacity, "%.*squavlo.%d.part", (int)dir_length, target, attempt);
+        else
+            snprintf(name, (size_t)capacity, "%s.%d.part", target, attempt);
         // Never take over a file that is already there (an earlier crash's leftover, say). The "x" of the mode
         // makes the open itself refuse one; Windows' msvcrt ignores the letter (or, older, refuses the mode), so
         // the name is also looked for first.
@@ -37,6 +59,12 @@ static FILE* snd_open_beside(const char* target, char** temp_path) {
         if (file) {
             *temp_path = name;
             return file;
+        }
+        // A file system whose names are shorter than usual: the short name, from 0 again.
+        if (errno == ENAMETOOLONG && !short_name) {
+            short_name = true;
+            attempt = -1;
+            continue;
         }
         if (errno != EEXIST) break;
     }

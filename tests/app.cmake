@@ -21,6 +21,12 @@ if(TARGET quavlo AND TARGET quavlo_sdl AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
            COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/signals_session.py $<TARGET_FILE:quavlo>
                    $<TARGET_FILE:quavlo-cli>)
   set_tests_properties(e2e_signals PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # The help screen, edit step, note cut and transposes with undo, SAVE refused in its overwrite question, and the
+  # order strip following the entry being played.
+  add_test(NAME e2e_editing_aids
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/editing_aids.py $<TARGET_FILE:quavlo>
+                   $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(e2e_editing_aids PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
 # The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.

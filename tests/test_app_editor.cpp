@@ -616,3 +616,115 @@ TEST_F(EditorTest, ButtonHeldWithoutCtrlRunsTheCommandGroup) {
     EXPECT_EQ(app.song.pattern_count, 2);
     EXPECT_EQ(hl_dialogs, 1) << "the SAVE press fired once";
 }
+
+TEST_F(EditorTest, BackspaceWritesANoteCutInTheCursorsChannel) {
+    type("Q");
+    tap(VK_BACK);
+    EXPECT_EQ(flags(0, 1), SND_HAS_EFFECT | SND_HAS_PARAM) << "only effect and parameter are written";
+    EXPECT_EQ(field(0, SND_FIELD_EFFECT, 1), 0);
+    EXPECT_EQ(field(0, SND_FIELD_PARAM, 1), 0);
+    EXPECT_EQ(app.editor.cursor_row, 2);
+    // From any field of a channel, over an effect that was there; the note in the row stays.
+    move_to(10, 5);
+    type("Q");
+    move_to(13, 5);
+    type("37");
+    move_to(14, 5);
+    tap(VK_BACK);
+    EXPECT_EQ(flags(2, 5), SND_HAS_NOTE | SND_HAS_SAMPLE | SND_HAS_EFFECT | SND_HAS_PARAM);
+    EXPECT_EQ(field(2, SND_FIELD_EFFECT, 5), 0);
+    EXPECT_EQ(field(2, SND_FIELD_PARAM, 5), 0);
+    // Outside edit mode it writes nothing.
+    tap(VK_SPACE);
+    move_to(5, 9);
+    tap(VK_BACK);
+    EXPECT_EQ(flags(1, 9), 0);
+    EXPECT_EQ(app.editor.cursor_row, 9);
+}
+
+TEST_F(EditorTest, EditStepMovesTheCursorAfterNotesDigitsAndCuts) {
+    EXPECT_EQ(app.editor.edit_step, 1);
+    const struct {
+        int32_t key;  // Ctrl with it
+        int32_t step; // edit step afterwards
+    } cases[] = {{'4', 4}, {'0', 0}, {'8', 8}, {'9', 8}, {'2', 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const int32_t depth = app_undo_depth();
+        ctrl(c.key);
+        EXPECT_EQ(app.editor.edit_step, c.step);
+        EXPECT_EQ(app_undo_depth(), depth) << "setting the step is no edit";
+        move_to(0, 10);
+        type("Q");
+        EXPECT_EQ(app.editor.cursor_row, 10 + c.step) << "note";
+        move_to(1, 20);
+        type("3");
+        EXPECT_EQ(app.editor.cursor_row, 20 + c.step) << "sample digit";
+        move_to(2, 30);
+        tap(VK_BACK);
+        EXPECT_EQ(app.editor.cursor_row, 30 + c.step) << "note cut";
+        move_to(3, 40);
+        type("12");
+        EXPECT_EQ(app.editor.cursor_row, 40) << "two-digit fields stay on their row";
+        move_to(0, 62);
+        type("W");
+        EXPECT_EQ(app.editor.cursor_row, c.step ? 63 : 62) << "never past the last row";
+    }
+}
+
+// Edge cases of moving one note byte: the range is C-0..B-9, and a byte that is no such note stays as it is.
+TEST(EditorTranspose, NotesStayWithinTheNoteRange) {
+    const struct {
+        uint8_t note;
+        int32_t semitones;
+        uint8_t result;
+    } cases[] = {
+        {0x40, 1, 0x41},   {0x4B, 1, 0x50},   {0x50, -1, 0x4B}, {0x47, 12, 0x57}, {0x47, -12, 0x37}, {0x00, -1, 0x00},
+        {0x0B, -12, 0x0B}, {0x10, -12, 0x00}, {0x9B, 1, 0x9B},  {0x90, 12, 0x90}, {0x8B, 12, 0x9B},  {0x9A, 1, 0x9B},
+        {0x4C, 1, 0x4C},   {0x4F, -1, 0x4F},  {0xA0, -1, 0xA0}, {0xF5, 12, 0xF5},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(app_transpose_note(c.note, c.semitones), c.result)
+            << std::hex << (int)c.note << " by " << std::dec << c.semitones;
+}
+
+TEST_F(EditorTest, TransposeMovesTheSelectionOrTheCursorsChannel) {
+    const uint8_t start[3][4] = {{0x40, 0x4B, 0x9B, 0x00}, {0x41, 0x42, 0x43, 0x44}, {0x50, 0x51, 0x52, 0x53}};
+    for (int32_t c = 0; c < 3; c++)
+        for (int32_t r = 0; r < 4; r++) {
+            *snd_cell_field(pat(), c, SND_FIELD_NOTE, r) = start[c][r];
+            *snd_cell_flags(pat(), c, r) = SND_HAS_NOTE;
+        }
+    *snd_cell_field(pat(), 0, SND_FIELD_NOTE, 5) = 0x45; // a note byte whose cell has no note
+    auto notes = [&](int32_t c) {
+        std::vector<uint8_t> out;
+        for (int32_t r = 0; r < 4; r++) out.push_back(field(c, SND_FIELD_NOTE, r));
+        return out;
+    };
+    // No selection: the cursor's whole channel, from any of its fields.
+    move_to(3, 40);
+    ctrl(fkey(6));
+    EXPECT_EQ(notes(0), (std::vector<uint8_t>{0x41, 0x50, 0x9B, 0x01})) << "B-9 stays";
+    EXPECT_EQ(field(0, SND_FIELD_NOTE, 5), 0x45) << "an empty cell is no note";
+    EXPECT_EQ(notes(1), (std::vector<uint8_t>{0x41, 0x42, 0x43, 0x44}));
+    ctrl(fkey(5));
+    EXPECT_EQ(notes(0), (std::vector<uint8_t>{0x40, 0x4B, 0x9A, 0x00}));
+    // A selection: channels 1 and 2, rows 1..2.
+    move_to(5, 1);
+    down(VK_SHIFT);
+    step();
+    move_to(12, 2);
+    step();
+    up(VK_SHIFT);
+    ctrl(fkey(8));
+    EXPECT_EQ(notes(0), (std::vector<uint8_t>{0x40, 0x4B, 0x9A, 0x00}));
+    EXPECT_EQ(notes(1), (std::vector<uint8_t>{0x41, 0x52, 0x53, 0x44}));
+    EXPECT_EQ(notes(2), (std::vector<uint8_t>{0x50, 0x61, 0x62, 0x53}));
+    ctrl(fkey(7));
+    ctrl(fkey(7));
+    EXPECT_EQ(notes(1), (std::vector<uint8_t>{0x41, 0x32, 0x33, 0x44}));
+    EXPECT_EQ(app_undo_depth(), 5);
+    for (int i = 0; i < 5; i++) ctrl('Z');
+    for (int32_t c = 0; c < 3; c++)
+        EXPECT_EQ(notes(c), std::vector<uint8_t>(start[c], start[c] + 4)) << "undone, channel " << c;
+}

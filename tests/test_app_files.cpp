@@ -339,3 +339,75 @@ TEST_F(FileTest, WavThatCannotOpenItsFileStillSwitches) {
     EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
     EXPECT_EQ(audio_engine.snd_players[0], nullptr);
 }
+
+// The dialogs start in the folder of the song last loaded or saved, and SAVE offers the song's name; a new song
+// at first starts in the working directory and offers no name.
+TEST_F(FileTest, DialogsStartBesideTheSongAndSaveOffersItsName) {
+    std::filesystem::create_directories(dir / "songs" / "more");
+    hl_save_answer = path("songs/tune.qvl");
+    ctrl('S');
+    EXPECT_EQ(hl_dialog_dir, "") << "a new song: the working directory";
+    EXPECT_EQ(hl_dialog_name, "");
+    ASSERT_TRUE(std::filesystem::exists(dir / "songs" / "tune.qvl"));
+    ctrl('S');
+    EXPECT_EQ(hl_dialog_dir, path("songs/"));
+    EXPECT_EQ(hl_dialog_name, "tune.qvl");
+
+    // A header export is no save of the song: the folder and name stay the song's.
+    hl_save_answer = path("songs/more/tune.h");
+    hl_save_type = OS_FILE_HEADER;
+    ctrl('S');
+    hl_save_type = OS_FILE_MODULE;
+    hl_save_answer = path("songs/tune.qvl");
+    ctrl('S');
+    EXPECT_EQ(hl_dialog_dir, path("songs/"));
+    EXPECT_EQ(hl_dialog_name, "tune.qvl");
+
+    std::filesystem::copy_file(dir / "songs" / "tune.qvl", dir / "songs" / "more" / "other.qvl");
+    hl_open_answer = path("songs/more/other.qvl");
+    ctrl('L');
+    EXPECT_EQ(hl_dialog_dir, path("songs/"));
+    ctrl('L');
+    EXPECT_EQ(hl_dialog_dir, path("songs/more/")) << "the folder of the song last loaded";
+    hl_save_answer = hl_open_answer;
+    ctrl('S');
+    EXPECT_EQ(hl_dialog_name, "other.qvl");
+
+    // NEW forgets the name, not the folder; a song named by a path without a folder is in the working directory.
+    ctrl('O');
+    ctrl('S');
+    EXPECT_EQ(hl_dialog_dir, path("songs/more/"));
+    EXPECT_EQ(hl_dialog_name, "");
+    hl_save_answer = "here.qvl";
+    ctrl('S');
+    ctrl('L');
+    EXPECT_EQ(hl_dialog_dir, "");
+}
+
+// Any name the file system takes can be saved: the temporary file beside it must not need a longer name.
+TEST_F(FileTest, NamesUpToTheFileSystemsLimitCanBeSaved) {
+    make_song();
+    for (const size_t length : {248u, 252u, 255u}) {
+        SCOPED_TRACE(length);
+        const std::string name = std::string(length - 4, 'n') + ".qvl";
+        // A leftover of an earlier save under the short temporary name is not taken over.
+        write_file(path("quavlo.0.part"), {'x'});
+        hl_save_answer = path(name.c_str());
+        ctrl('S');
+        EXPECT_EQ(hl_message_boxes, 0) << hl_message_text;
+        ASSERT_TRUE(std::filesystem::exists(dir / name));
+        EXPECT_EQ(app.song_name, name);
+        EXPECT_EQ(hl_title, "QuavloII - " + name);
+        snd_song back = load_module(&audio_engine, path(name.c_str()).c_str());
+        EXPECT_EQ(back.pattern_count, app.song.pattern_count);
+        EXPECT_EQ(back.order_len, app.song.order_len);
+        EXPECT_EQ(memcmp(back.patterns[1]->bytes, app.song.patterns[1]->bytes, SND_PATTERN_BYTES), 0);
+        snd_free_song(&audio_engine, &back);
+        // Only the module and the leftover are there: no temporary file was left behind.
+        EXPECT_EQ(read_file(path("quavlo.0.part")), std::vector<uint8_t>{'x'});
+        int32_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) files += entry.is_regular_file();
+        EXPECT_EQ(files, 2);
+        std::filesystem::remove(dir / name);
+    }
+}

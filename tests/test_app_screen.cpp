@@ -502,3 +502,72 @@ TEST_F(ScreenTest, ReferenceScreens) {
     step();
     expect_screen("playing");
 }
+
+// F9 shows the keys and the effects over the grid; Escape or F9 closes it, and the screen is as it was, pixel
+// for pixel. Keys other than those two do nothing while it is open.
+TEST_F(ScreenTest, HelpScreenOpensOverTheGridAndLeavesNoTrace) {
+    type_song();
+    redraw();
+    const std::vector<uint32_t> before(hl_window, hl_window + G_WIDTH * G_HEIGHT);
+    const int32_t undo_steps = app_undo_depth();
+
+    ctrl('4');
+    tap(fkey(9));
+    EXPECT_EQ(app.help_open, 1);
+    expect_screen("help");
+    expect_text("CTRL+0-8        EDIT STEP: 4 ROWS", &app.font_small, 128, 268, STRIP);
+    tap('Q');
+    tap(VK_DELETE);
+    tap(VK_DOWN);
+    ctrl('Z');
+    EXPECT_EQ(app_undo_depth(), undo_steps) << "keys reached the editor under the help screen";
+    expect_screen("help");
+    tap(VK_ESCAPE);
+    EXPECT_EQ(app.help_open, 0);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), hl_window)) << "Escape left a trace of the help screen";
+
+    tap(fkey(9));
+    tap(fkey(9));
+    EXPECT_EQ(app.help_open, 0);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), hl_window)) << "F9 left a trace of the help screen";
+}
+
+// With the order list 00 00 01 01, the status line and the strip name the entry being played, not only the entry
+// where the pattern number last changed; Enter after a stop starts from the entry they show.
+TEST_F(ScreenTest, OrderPositionOnScreenFollowsTheEntryBeingPlayed) {
+    ctrl(fkey(3));
+    for (int i = 0; i < 3; i++) ctrl('A');
+    for (int i = 0; i < 2; i++) ctrl(VK_RIGHT);
+    ctrl(VK_UP);
+    ctrl(VK_RIGHT);
+    ctrl(VK_UP);
+    for (int i = 0; i < 3; i++) ctrl(VK_LEFT);
+    ASSERT_EQ(app.song.order_pos, 0);
+    tap(VK_RETURN);
+    const struct {
+        int blocks;    // blocks handed back since the last check
+        int32_t entry; // the entry then being played
+    } checks[] = {{3 + 2 * 10, 0}, {2 * 54, 1}, {2 * 64, 2}, {2 * 64, 3}, {2 * 64, 0}};
+    for (const auto& c : checks) {
+        play_blocks(c.blocks);
+        step();
+        ASSERT_EQ(app.song.order_pos, c.entry);
+        char status[64];
+        snprintf(status, sizeof status, "SONG PTR: %d/3 (CTRL-A ADD)(CTRL-ARROWS)(CTRL-D DEL)", c.entry);
+        expect_text(status, &app.font_small, 120, 89, BACKGROUND);
+        for (int32_t i = 0; i < 4; i++)
+            expect_text(i == 2 || i == 3 ? "01" : "00", &app.font_small, 122 + 24 * i, 478,
+                        i == c.entry ? ORDER_CURRENT : STRIP);
+    }
+    play_blocks(2 * 64); // into entry 1
+    step();
+    tap(VK_RETURN);
+    expect_text("SONG PTR: 1/3 (CTRL-A ADD)(CTRL-ARROWS)(CTRL-D DEL)", &app.font_small, 120, 89, BACKGROUND);
+    tap(VK_RETURN);
+    EXPECT_EQ(app.song.order_pos, 1) << "playback starts from the entry shown";
+    play_blocks(3);
+    step();
+    EXPECT_EQ(app.song.row, 0);
+    EXPECT_EQ(app.song.order_pos, 1);
+    tap(VK_RETURN);
+}

@@ -1,6 +1,7 @@
 // An hour of a musician's use in a few seconds: 144,000 steps of 25 ms with a block of sound handed back every
-// second step (72,000 blocks, an hour of audio), random keys and button clicks, NEW, LOAD, SAVE (module and header),
-// WAV, undo and redo, the dialogs and the save question answered at random. Checks: no assertion in the log, the
+// second step (72,000 blocks, an hour of audio), random keys and button clicks, note cuts, edit steps, transposes,
+// the help screen, NEW, LOAD, SAVE (module and header), WAV, undo and redo, the dialogs and the save question answered
+// at random. Checks: no assertion in the log, the
 // live blocks back to none after shut-down, and resident memory no higher in the last quarter than in the second.
 // Under the sanitizers (and so under ThreadSanitizer, against the live audio thread) a tenth of it runs, without the
 // memory check.
@@ -101,17 +102,24 @@ protected:
             // Values into the effect and parameter fields only, likewise.
             if (app.editor.cursor_col % 5 >= 3) press('0' + pick(10));
         } else if (roll < 850) {
-            press(VK_DELETE);
+            press(pick(2) ? VK_DELETE : VK_BACK); // clear, note cut
         } else if (roll < 870) {
-            press(fkey(1 + pick(9)));
+            // Now and then the help screen, opened and closed again.
+            if (pick(10) == 0) {
+                press(fkey(9));
+                press(pick(2) ? fkey(9) : VK_ESCAPE);
+            } else {
+                press(fkey(1 + pick(8)));
+            }
         } else if (roll < 880) {
             with(VK_SHIFT, moves[pick(4)]); // a selection
         } else if (roll < 890) {
-            with(VK_CONTROL, "CV"[pick(2)]); // copy, paste
+            // Copy, paste, transposes.
+            with(VK_CONTROL, pick(2) ? "CV"[pick(2)] : fkey(5 + pick(4)));
         } else if (roll < 920) {
             with(VK_CONTROL, "ZY"[pick(2)]); // undo, redo
         } else if (roll < 930) {
-            with(VK_CONTROL, "AD"[pick(2)]); // order list entries
+            with(VK_CONTROL, "AD0148"[pick(6)]); // order list entries, edit steps
         } else if (roll < 960) {
             press(VK_RETURN); // play, stop
         } else if (roll < 970) {

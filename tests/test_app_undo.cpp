@@ -1,5 +1,6 @@
-// Undo and redo: every kind of edit back to the exact bytes and forward again, the cursor back where the edit
-// happened, the number of steps and the memory they hold, and undo while the audio thread plays the song.
+// Undo and redo: every kind of edit (note cuts and transposes among them) back to the exact bytes and forward again,
+// the cursor back where the edit happened, the number of steps and the memory they hold, and undo while the audio
+// thread plays the song.
 #include "app_fixture.h"
 
 #include <cstring>
@@ -33,6 +34,10 @@ TEST_F(UndoTest, EveryEditGoesBackToTheExactBytesAndForwardAgain) {
         {"volume digit", [&] { move_to(7, 4), type("C"); }},
         {"first effect digit", [&] { move_to(3, 5), type("4"); }},
         {"second effect digit", [&] { type("7"); }},
+        {"note cut", [&] { move_to(8, 9), tap(VK_BACK); }},
+        {"note at edit step 4", [&] { ctrl('4'), move_to(0, 20), type("E"), ctrl('1'); }},
+        {"transpose the cursor's channel", [&] { move_to(2, 30), ctrl(fkey(6)); }},
+        {"transpose a selection", [&] { select(0, 0, 4, 21), ctrl(fkey(7)), tap(VK_DOWN); }},
         {"delete a field", [&] { move_to(1, 2), tap(VK_DELETE); }},
         {"delete a selection", [&] { select(0, 4, 8, 5), tap(VK_DELETE); }},
         {"paste, partly beyond the grid",

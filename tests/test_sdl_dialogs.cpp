@@ -28,11 +28,12 @@ TEST(SdlDialogCommand, ZenityOpenAndSave) {
     EXPECT_EQ(args_of(cmd),
               (std::vector<std::string>{"zenity", "--file-selection", "--modal", "--title=Open",
                                         "--filename=/opt/quavlo/", "--file-filter=Quavlo module | *.qvl"}));
-    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 1, "/opt/quavlo/"), 1);
+    // Saving asks before a file is replaced, and offers the song's name.
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 1, "/songs/tune.qvl"), 1);
     EXPECT_EQ(args_of(cmd),
               (std::vector<std::string>{"zenity", "--file-selection", "--save", "--modal", "--title=Save As",
-                                        "--filename=/opt/quavlo/", "--file-filter=Quavlo module | *.qvl",
-                                        "--file-filter=C header file | *.h"}));
+                                        "--confirm-overwrite", "--filename=/songs/tune.qvl",
+                                        "--file-filter=Quavlo module | *.qvl", "--file-filter=C header file | *.h"}));
     // Without a known start directory the dialog opens where it likes.
     ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 0, ""), 1);
     for (const std::string& a : args_of(cmd)) EXPECT_EQ(a.rfind("--filename", 0), std::string::npos) << a;
@@ -43,9 +44,9 @@ TEST(SdlDialogCommand, KdialogOpenAndSave) {
     ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 0, "/opt/quavlo/"), 1);
     EXPECT_EQ(args_of(cmd), (std::vector<std::string>{"kdialog", "--title", "Open", "--getopenfilename", "/opt/quavlo/",
                                                       "*.qvl|Quavlo module"}));
-    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 1, "/opt/quavlo/"), 1);
+    ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 1, "/songs/tune.qvl"), 1);
     EXPECT_EQ(args_of(cmd), (std::vector<std::string>{"kdialog", "--title", "Save As", "--getsavefilename",
-                                                      "/opt/quavlo/", "*.qvl|Quavlo module\n*.h|C header file"}));
+                                                      "/songs/tune.qvl", "*.qvl|Quavlo module\n*.h|C header file"}));
     // The start directory is positional: it must never read as an option.
     ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 0, "--help"), 1);
     EXPECT_EQ(args_of(cmd)[4], "./--help");
@@ -57,7 +58,7 @@ TEST(SdlDialogCommand, DirectoryWithSpacesQuotesAndNonAsciiStaysOneArgument) {
     const std::string dir = "/home/J\xC3\xBCrgen M\xC3\xBCller/\"quoted\" 'single' $(rm -rf x); `y` & z/";
     os_dialog_command cmd;
     ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_ZENITY, 1, dir.c_str()), 1);
-    EXPECT_EQ(args_of(cmd)[5], "--filename=" + dir);
+    EXPECT_EQ(args_of(cmd)[6], "--filename=" + dir);
     ASSERT_EQ(os_dialog_build(&cmd, OS_DIALOG_KDIALOG, 1, dir.c_str()), 1);
     EXPECT_EQ(args_of(cmd)[4], dir);
 }
@@ -157,16 +158,38 @@ TEST(SdlDialogSaveType, AppendingOnlyWhenItFitsAndOnlyToFiles) {
     EXPECT_EQ(os_dialog_save_type(unterminated, 4), 0);
 }
 
-TEST(SdlDialogProgramDir, IsTheDirectoryOfThisExecutable) {
-    char dir[1024];
-    ASSERT_EQ(os_program_dir(dir, (int32_t)sizeof dir), 1);
-    const std::string d = dir;
-    ASSERT_FALSE(d.empty());
-    EXPECT_EQ(d.back(), '/');
-    EXPECT_TRUE(std::filesystem::exists(d + "test_sdl_dialogs"));
-    char tiny[4];
-    EXPECT_EQ(os_program_dir(tiny, 4), 0);
-    EXPECT_EQ(tiny[0], 0);
+// Where the dialogs start: the song's directory made absolute, with the offered name; the working directory
+// when there is none.
+TEST(SdlDialogStart, SongDirectoryMadeAbsoluteWithTheName) {
+    const struct {
+        const char* cwd;
+        const char* dir;
+        const char* name;
+        const char* start; // null: refused
+    } cases[] = {
+        {"/home/me", "/songs/", "tune.qvl", "/songs/tune.qvl"},
+        {"/home/me", "/songs/", nullptr, "/songs/"},
+        {"/home/me", "/songs", "", "/songs/"},
+        {"/home/me", "", nullptr, "/home/me/"},
+        {"/home/me/", nullptr, "tune.qvl", "/home/me/tune.qvl"},
+        {"/home/me", "sub/", "tune.qvl", "/home/me/sub/tune.qvl"},
+        {"/", "", "", "/"},
+        {"", "sub/", "x", nullptr},
+        {nullptr, "", "x", nullptr},
+        {"/home/me", "/", "-x.qvl", "/-x.qvl"},
+    };
+    for (const auto& c : cases) {
+        char start[64] = "stale";
+        EXPECT_EQ(os_dialog_start(start, (int32_t)sizeof start, c.cwd, c.dir, c.name), c.start ? 1 : 0)
+            << (c.cwd ? c.cwd : "(null)") << " " << (c.dir ? c.dir : "(null)");
+        EXPECT_STREQ(start, c.start ? c.start : "");
+    }
+    // A start that does not fit is none, never a cut one.
+    char small[12];
+    EXPECT_EQ(os_dialog_start(small, (int32_t)sizeof small, "/home/me", "/songs/", "tune.qvl"), 0);
+    EXPECT_STREQ(small, "");
+    EXPECT_EQ(os_dialog_start(small, (int32_t)sizeof small, "/home/me", "/songs/", "t.qv"), 1);
+    EXPECT_STREQ(small, "/songs/t.qv");
 }
 
 // Runs the dialogs against shell scripts named like the dialog programs, in a directory that is the whole PATH.
@@ -288,71 +311,76 @@ TEST_F(SdlDialogRun, OpenDialogThroughZenity) {
     program("zenity", "/music/Sch\xC3\xB6ne \"Lieder\"/tune one.qvl\n", 0);
     program("kdialog", "/wrong.qvl\n", 0);
     char path[256];
-    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path), 1);
+    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path, nullptr), 1);
     EXPECT_EQ(std::string(path), "/music/Sch\xC3\xB6ne \"Lieder\"/tune one.qvl");
     EXPECT_FALSE(ran("kdialog"));
-    char exe_dir[1024];
-    ASSERT_EQ(os_program_dir(exe_dir, (int32_t)sizeof exe_dir), 1);
+    // Without a song's directory the dialog starts in the working directory, not in the program's.
     const std::vector<std::string> args = recorded_args("zenity");
     ASSERT_EQ(args.size(), 5u);
     EXPECT_EQ(args[0], "--file-selection");
-    EXPECT_EQ(args[3], std::string("--filename=") + exe_dir);
+    EXPECT_EQ(args[3], "--filename=" + std::filesystem::current_path().string() + "/");
     EXPECT_EQ(args[4], "--file-filter=Quavlo module | *.qvl");
+    // With one, it starts there; the open dialog offers no name.
+    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path, "/music/"), 1);
+    EXPECT_EQ(recorded_args("zenity")[3], "--filename=/music/");
 }
 
 TEST_F(SdlDialogRun, SaveDialogDecidesTheFileTypeFromTheName) {
     char path[256];
     int type = 0;
     program("zenity", "/songs/new tune\n", 0);
-    ASSERT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 1);
+    ASSERT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type, "/songs/", "old tune.qvl"), 1);
     EXPECT_EQ(std::string(path), "/songs/new tune.qvl");
     EXPECT_EQ(type, OS_FILE_MODULE);
-    EXPECT_EQ(recorded_args("zenity")[1], "--save");
+    const std::vector<std::string> args = recorded_args("zenity");
+    EXPECT_EQ(args[1], "--save");
+    EXPECT_NE(std::find(args.begin(), args.end(), "--confirm-overwrite"), args.end());
+    EXPECT_NE(std::find(args.begin(), args.end(), "--filename=/songs/old tune.qvl"), args.end());
 
     program("zenity", "/songs/Tune.H\n", 0);
-    ASSERT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 1);
+    ASSERT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type, nullptr, nullptr), 1);
     EXPECT_EQ(std::string(path), "/songs/Tune.H");
     EXPECT_EQ(type, OS_FILE_HEADER);
 
     type = 0;
     program("zenity", "", 1);
-    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 0);
+    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type, nullptr, nullptr), 0);
     EXPECT_EQ(path[0], 0);
     EXPECT_EQ(type, 0);
 
     // A chosen name that does not fit with its extension is refused as too long, not cut.
     program("zenity", "/songs/abcdefgh\n", 0);
     char small[16]; // the name fits, its extension does not
-    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type), -1);
+    EXPECT_EQ(os_save_dialog(small, (int32_t)sizeof small, &type, nullptr, nullptr), -1);
     EXPECT_EQ(small[0], 0);
     // The longest path Linux opens fits the buffer the file commands give.
     const std::string longest = "/" + std::string(OS_PATH_CHARS - 6, 'x') + ".qvl";
     program("zenity", longest + "\n", 0);
     std::vector<char> room(OS_PATH_CHARS);
-    EXPECT_EQ(os_open_dialog(room.data(), OS_PATH_CHARS), 1);
+    EXPECT_EQ(os_open_dialog(room.data(), OS_PATH_CHARS, nullptr), 1);
     EXPECT_EQ(std::string(room.data()), longest);
     // A directory is no file.
     program("zenity", "/songs/\n", 0);
-    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 0);
+    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type, nullptr, nullptr), 0);
 }
 
 TEST_F(SdlDialogRun, KdialogWhenZenityIsMissing) {
     program("kdialog", "/songs/from kde.qvl\n", 0);
     char path[256];
-    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path), 1);
+    ASSERT_EQ(os_open_dialog(path, (int32_t)sizeof path, nullptr), 1);
     EXPECT_EQ(std::string(path), "/songs/from kde.qvl");
     EXPECT_EQ(recorded_args("kdialog")[2], "--getopenfilename");
     // Cancelled in kdialog: nothing chosen, and no second dialog.
     program("kdialog", "", 1);
-    EXPECT_EQ(os_open_dialog(path, (int32_t)sizeof path), 0);
+    EXPECT_EQ(os_open_dialog(path, (int32_t)sizeof path, nullptr), 0);
 }
 
 TEST_F(SdlDialogRun, NeitherProgramShowsAMessageAndChoosesNothing) {
     char path[256] = "stale";
     int type = 0;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(os_open_dialog(path, (int32_t)sizeof path), 0);
-    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type), 0);
+    EXPECT_EQ(os_open_dialog(path, (int32_t)sizeof path, nullptr), 0);
+    EXPECT_EQ(os_save_dialog(path, (int32_t)sizeof path, &type, nullptr, nullptr), 0);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(path[0], 0);
     EXPECT_EQ(type, 0);

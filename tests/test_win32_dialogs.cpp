@@ -43,7 +43,8 @@ TEST(Win32Dialogs, RecordOfTheOpenAndSaveDialogs) {
         EXPECT_EQ(record.nMaxFileTitle, (DWORD)OS_DIALOG_CHARS);
         EXPECT_EQ(record.lpstrInitialDir, dir);
         EXPECT_STREQ(record.lpstrDefExt, "qvl");
-        EXPECT_EQ(record.Flags, (DWORD)OFN_NOCHANGEDIR);
+        // Saving asks before a file is replaced.
+        EXPECT_EQ(record.Flags, (DWORD)(OFN_NOCHANGEDIR | (c.save ? OFN_OVERWRITEPROMPT : 0)));
         EXPECT_EQ(record.hInstance, nullptr);
         EXPECT_EQ(record.lpstrCustomFilter, nullptr);
         EXPECT_EQ(record.nMaxCustFilter, 0u);
@@ -68,42 +69,25 @@ TEST(Win32Dialogs, NoStartDirectoryLeavesTheChoiceToTheDialog) {
     EXPECT_EQ(record.lpstrInitialDir, nullptr);
 }
 
-TEST(Win32Dialogs, DirectoryOfAProgramPath) {
-    const struct {
-        const char* path;
-        const char* dir;
-    } cases[] = {
-        {"C:\\Games\\QuavloII\\quavlo.exe", "C:\\Games\\QuavloII\\"},
-        {"Z:\\quavlo.exe", "Z:\\"},
-        {"C:\\tools.v2\\my.quavlo.exe", "C:\\tools.v2\\"},
-        {"\\\\server\\share\\quavlo.exe", "\\\\server\\share\\"},
-        {"C:\\Games\\", "C:\\Games\\"},
-        {"quavlo.exe", ""},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        char buffer[64];
-        strcpy(buffer, c.path);
-        os_dir_of_path(buffer);
-        EXPECT_STREQ(buffer, c.dir) << c.path;
-    }
-}
-
-TEST(Win32Dialogs, ProgramDirectoryIsWhereThisTestRuns) {
-    char full[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, full, MAX_PATH);
-    ASSERT_GT(n, 0u);
+// The dialogs start in the song's folder as a full path, or in the working directory when there is none.
+TEST(Win32Dialogs, StartFolderIsAFullPath) {
+    char cwd[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
     char dir[MAX_PATH];
-    ASSERT_EQ(os_program_dir(dir, MAX_PATH), 1);
-    const std::string d = dir;
-    ASSERT_FALSE(d.empty());
-    EXPECT_EQ(d.back(), '\\');
-    EXPECT_EQ(std::string(full).substr(0, d.size()), d);
-    EXPECT_EQ(std::string(full).substr(d.size()), "test_win32_dialogs.exe");
+    ASSERT_EQ(os_dialog_start_dir(dir, MAX_PATH, nullptr), 1);
+    EXPECT_STREQ(dir, cwd);
+    ASSERT_EQ(os_dialog_start_dir(dir, MAX_PATH, ""), 1);
+    EXPECT_STREQ(dir, cwd);
+    ASSERT_EQ(os_dialog_start_dir(dir, MAX_PATH, "C:\\Music\\"), 1);
+    EXPECT_STREQ(dir, "C:\\Music\\");
+    ASSERT_EQ(os_dialog_start_dir(dir, MAX_PATH, "songs\\"), 1);
+    std::string want = cwd;
+    if (want.back() != '\\') want += '\\';
+    EXPECT_EQ(std::string(dir), want + "songs\\");
 
-    // A buffer too small for the whole path gives no directory rather than a cut one.
+    // A buffer too small for the whole path gives no folder rather than a cut one.
     char small[8] = "xxxxxxx";
-    EXPECT_EQ(os_program_dir(small, (int32_t)sizeof small), 0);
+    EXPECT_EQ(os_dialog_start_dir(small, (int32_t)sizeof small, "C:\\Music\\Songs\\"), 0);
     EXPECT_STREQ(small, "");
 }
 

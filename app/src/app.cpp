@@ -49,6 +49,7 @@ static void app_place_button(ui_button* b, int32_t y, const char* label) {
 void app_init() {
     memset(&app, 0, sizeof app);
     status_pattern = -1;
+    status_order_pos = -1;
 
     // The window creation checks that nothing is allocated yet, so the display comes first.
     g_init_display();
@@ -87,6 +88,7 @@ void app_init() {
     app_place_button(&app.btn_wav, 205, "WAV");
 
     ed.cur_octave = 4;
+    ed.edit_step = 1;
     os_step_ms = 25;
 }
 
@@ -127,6 +129,7 @@ void app_frame(bool may_wait) {
     app_update();
     app_draw_interface();
     app_draw_pattern_view();
+    app_draw_help();
     if (app_present_flag()) g_flip();
     os_frame_done();
 }

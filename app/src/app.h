@@ -5,6 +5,7 @@
 #pragma once
 #include "audio.h"
 #include "graph.h"
+#include "os_platform.h"
 #include "sound.h"
 
 #include <cstdint>
@@ -29,6 +30,7 @@ struct app_editor {
     uint8_t pattern_dirty; // the pattern layer must be redrawn
     uint8_t present_flag;  // set by the first drawing; from then on every step presents
     uint8_t edit_mode;     // 1: typed notes and values go into the pattern; 0: notes are only previewed
+    int32_t edit_step;     // rows the cursor moves down after a note, a note cut or a single digit is written, 0..8
     int32_t sel_col;       // selection anchor column (first column of a channel), -1 = none
     int32_t sel_row;       // selection anchor row, -1 = none
     int32_t clip_col;      // copied block: first column
@@ -52,8 +54,11 @@ struct app_state {
     g_image logo_image;     // title picture, 512 x 50
     app_editor editor;      // cursor, sample, octave, redraw flags, selection, copied block
     char song_name[256];    // file (without directory) the song was last loaded from or saved to; "" for a new one
-    uint8_t title_changed;  // the window title carries the unsaved-changes mark
-    uint8_t title_stale;    // song_name changed since the window title was last set
+    char song_dir[OS_PATH_CHARS]; // directory of the song last loaded or saved, where the dialogs start; "" at first
+    uint8_t title_changed;        // the window title carries the unsaved-changes mark
+    uint8_t title_stale;          // song_name changed since the window title was last set
+    uint8_t help_open;            // the help screen is shown over the grid (F9)
+    uint8_t help_drawn;           // what the help layer shows: 1 the help screen, 0 nothing
 };
 
 // The tracker's start-up, step and shut-down, and the loop the native entry points run (app.cpp).
@@ -61,6 +66,7 @@ void app_init();
 void app_update();
 void app_draw_interface();
 void app_draw_pattern_view();
+void app_draw_help();   // the help screen's layer, when it was opened or closed (help.cpp)
 int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
 int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
 void app_shutdown();
@@ -74,6 +80,7 @@ void app_run();
 
 extern app_state app;              // the application's state; main thread
 extern int32_t status_pattern;     // the song's current pattern as of the last interface drawing, -1 at start
+extern int32_t status_order_pos;   // the song's order position as of the last interface drawing, -1 at start
 extern const char* app_start_file; // module named on the command line, loaded by app_init; null for none
 
 // The lock between the editor and the audio thread. app_lock/app_unlock count how deep the main thread holds
@@ -92,6 +99,13 @@ int32_t app_draw_field(int32_t j, uint8_t value, uint8_t flags, int32_t x, int32
 snd_pattern* app_current_pattern(); // the song's current pattern, null when the song has none there
 void app_paste();
 void app_unpin_channels(); // every channel of player slot 0 shows and plays the current pattern again
+constexpr int32_t APP_MAX_EDIT_STEP = 8;
+// A note byte (octave * 16 + semitone) moved by semitones; a note that would leave C-0..B-9, and a byte that
+// is no note of that range, comes back as it was.
+uint8_t app_transpose_note(uint8_t note, int32_t semitones);
+// Moves the notes of the selection (rows and channels), or of the cursor's whole channel when nothing is
+// selected, in the current pattern by semitones.
+void app_transpose(int32_t semitones);
 
 // File commands (file_commands.cpp), with audio_lock held: each runs to completion.
 void app_file_new();

@@ -51,6 +51,47 @@ static void app_update_selection() {
     }
 }
 
+// The cursor moves down by the edit step after an entry, but not past the last row.
+static void app_step_down() {
+    app_editor& ed = app.editor;
+    const int32_t step = ed.edit_step < 0 ? 0 : ed.edit_step > APP_MAX_EDIT_STEP ? APP_MAX_EDIT_STEP : ed.edit_step;
+    ed.cursor_row += step;
+    if (ed.cursor_row > SND_ROWS - 1) ed.cursor_row = SND_ROWS - 1;
+}
+
+uint8_t app_transpose_note(uint8_t note, int32_t semitones) {
+    const int32_t octave = note >> 4;
+    const int32_t semitone = note & 15;
+    if (semitone > 11 || octave > 9) return note;
+    const int32_t index = octave * 12 + semitone + semitones;
+    if (index < 0 || index >= SND_NOTES) return note;
+    return (uint8_t)(index / 12 * 16 + index % 12);
+}
+
+void app_transpose(int32_t semitones) {
+    const app_editor& ed = app.editor;
+    snd_pattern* p = app_current_pattern();
+    if (!p) return;
+    int32_t first_channel = ed.cursor_col / 5;
+    const int32_t last_channel = first_channel;
+    int32_t first_row = 0;
+    int32_t last_row = SND_ROWS - 1;
+    // A selection that highlights something gives the block; an empty one (the cursor above or left of the
+    // anchor) counts as none.
+    if (ed.sel_col >= 0 && ed.sel_row >= 0 && ed.sel_row <= ed.cursor_row && ed.sel_col / 5 <= last_channel) {
+        first_channel = ed.sel_col / 5;
+        first_row = ed.sel_row;
+        last_row = ed.cursor_row;
+    }
+    app_undo_note_pattern(app.song.pattern);
+    for (int32_t c = first_channel; c <= last_channel && c < SND_CHANNELS; c++)
+        for (int32_t r = first_row; r <= last_row && r < SND_ROWS; r++) {
+            if (!(*snd_cell_flags(p, c, r) & SND_HAS_NOTE)) continue;
+            uint8_t* note = snd_cell_field(p, c, SND_FIELD_NOTE, r);
+            *note = app_transpose_note(*note, semitones);
+        }
+}
+
 static void app_copy() {
     app_editor& ed = app.editor;
     ed.clip_row = ed.sel_row;
@@ -114,6 +155,15 @@ static void app_command_group() {
         app_copy();
     else if (os_last_key == 'V')
         app_paste();
+    else if (os_last_key >= '0' && os_last_key <= '0' + APP_MAX_EDIT_STEP)
+        ed.edit_step = os_last_key - '0';
+
+    // Ctrl+F5 / Ctrl+F6 a semitone down / up, Ctrl+F7 / Ctrl+F8 an octave.
+    static constexpr struct {
+        int32_t key, semitones;
+    } transposes[] = {{KEY_F5, -1}, {KEY_F6, 1}, {KEY_F7, -12}, {KEY_F8, 12}};
+    for (const auto& t : transposes)
+        if (app_pressed(t.key)) app_transpose(t.semitones);
 
     if (app.btn_load.press_frames == 1) os_last_key = 'L';
     if (app.btn_save.press_frames == 1) os_last_key = 'S';
@@ -309,7 +359,7 @@ static void app_value_entry(snd_pattern* p) {
         *byte = (uint8_t)value;
         *flags |= (uint8_t)(1 << field);
         ed.half_entered = 0;
-        if (ed.cursor_row < SND_ROWS - 1) ed.cursor_row++;
+        app_step_down();
         return;
     }
     if (ed.half_entered == 0) {
@@ -354,6 +404,34 @@ static void app_delete(snd_pattern* p) {
     if (ed.cursor_row < SND_ROWS - 1) ed.cursor_row++;
 }
 
+// Backspace writes effect 00 with parameter 00 into the cursor's channel and row: the player cuts the channel's
+// note there and switches its effects off.
+static void app_note_cut(snd_pattern* p) {
+    app_editor& ed = app.editor;
+    if (ed.edit_mode != 1 || !app_pressed(KEY_BACKSPACE) || !p) return;
+    os_last_key = 0;
+    ed.pattern_dirty = 1;
+    ed.half_entered = 0;
+    app_undo_note_pattern(app.song.pattern);
+    const int32_t channel = ed.cursor_col / 5;
+    *snd_cell_field(p, channel, SND_FIELD_EFFECT, ed.cursor_row) = 0;
+    *snd_cell_field(p, channel, SND_FIELD_PARAM, ed.cursor_row) = 0;
+    *snd_cell_flags(p, channel, ed.cursor_row) |= SND_HAS_EFFECT | SND_HAS_PARAM;
+    app_step_down();
+}
+
+// The help screen takes the keyboard while it is open: F9 or Escape closes it, and every other key is ignored.
+// Returns true when the step belongs to the help screen.
+static bool app_help_keys() {
+    if (!app.help_open && !app_pressed(KEY_F9)) return false;
+    if (!app.help_open)
+        app.help_open = 1;
+    else if (app_pressed(KEY_F9) || app_pressed(KEY_ESCAPE))
+        app.help_open = 0;
+    os_last_key = 0;
+    return true;
+}
+
 void app_unpin_channels() {
     for (snd_voice& v : audio_engine.snd_voices[0]) v.channel_pattern = -1;
 }
@@ -374,6 +452,10 @@ void app_update() {
     app_lock();
     app_report_start_file();
     app_report_wav_failure();
+    if (app_help_keys()) {
+        app_unlock();
+        return;
+    }
     app_editor& ed = app.editor;
     snd_pattern* p = app_current_pattern();
     OS_ASSERT(p != nullptr);
@@ -405,6 +487,7 @@ void app_update() {
 
     app_value_entry(p);
     app_delete(p);
+    app_note_cut(p);
     app_undo_commit();
     app_follow_current_pattern(pattern_before, block_before);
     app_show_title();

@@ -22,7 +22,7 @@ static void app_forget_input() {
 
 static int app_open_dialog(char* path) {
     const int32_t depth = app_release_lock();
-    const int chosen = os_open_dialog(path, APP_PATH_CHARS);
+    const int chosen = os_open_dialog(path, APP_PATH_CHARS, app.song_dir);
     app_reacquire_lock(depth);
     app_forget_input();
     return chosen;
@@ -30,7 +30,7 @@ static int app_open_dialog(char* path) {
 
 static int app_save_dialog(char* path, int* type) {
     const int32_t depth = app_release_lock();
-    const int chosen = os_save_dialog(path, APP_PATH_CHARS, type);
+    const int chosen = os_save_dialog(path, APP_PATH_CHARS, type, app.song_dir, app.song_name);
     app_reacquire_lock(depth);
     app_forget_input();
     return chosen;
@@ -43,12 +43,16 @@ void app_show_message(const char* text) {
     app_forget_input();
 }
 
-// The song's file name for the title: the path without its directory.
+// The song's file name for the title and the save dialog: the path without its directory. Its directory is where
+// the dialogs start from now on, also after NEW; a path without one names the working directory.
 static void app_set_song_name(const char* path) {
     const char* name = path;
     for (const char* c = path; *c; c++)
         if (*c == '/' || *c == '\\') name = c + 1;
     snprintf(app.song_name, sizeof app.song_name, "%s", name);
+    const int32_t dir_length = (int32_t)(name - path);
+    if (dir_length < (int32_t)sizeof app.song_dir)
+        snprintf(app.song_dir, sizeof app.song_dir, "%.*s", (int)dir_length, path);
     app.title_stale = 1;
 }
 

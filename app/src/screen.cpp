@@ -19,6 +19,7 @@ struct app_play_view {
 };
 
 int32_t status_pattern = -1;    // the song's current pattern as of the last interface drawing
+int32_t status_order_pos = -1;  // the song's order position as of the last interface drawing
 static app_play_view app_shown; // the player's state as the pattern view last showed it
 
 static constexpr uint32_t APP_BACKGROUND = 0xFF0000FF;
@@ -72,9 +73,12 @@ void app_draw_interface() {
     app_lock();
     app_editor& ed = app.editor;
     const snd_song& s = app.song;
-    if (s.pattern != status_pattern) {
+    // The player moves both while the song plays: the status lines and the order strip follow the entry being
+    // played, also from one entry to the next that holds the same pattern.
+    if (s.pattern != status_pattern || s.order_pos != status_order_pos) {
         ed.status_dirty = 1;
         status_pattern = s.pattern;
+        status_order_pos = s.order_pos;
     }
     if (os_mouse_down) ed.status_dirty = 1;
     if (!ed.status_dirty) {

@@ -1,7 +1,8 @@
 // File dialogs of the Linux desktop backend: the open and save dialogs are the desktop's own, shown by zenity
 // (or kdialog when zenity is missing) started without a shell, with the chosen path read from its standard
-// output. Main thread only; the call blocks until the dialog closes, repainting the window where it is exposed
-// meanwhile. Owns no state between calls.
+// output. They start in the folder the application names (the working directory when it names none), and the
+// save dialog asks before it replaces a file. Main thread only; the call blocks until the dialog closes, repainting the
+// window where it is exposed meanwhile. Owns no state between calls.
 #include "dialogs_sdl.h"
 
 #include "os_platform.h"
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -35,13 +37,13 @@ static int os_dialog_add(os_dialog_command* cmd, int32_t* used, const char* a, c
     return 1;
 }
 
-int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* start_dir) {
+int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* start) {
     OS_ASSERT(cmd != nullptr);
     if (!cmd) return 0;
     cmd->argc = 0;
     cmd->argv[0] = nullptr;
     int32_t used = 0;
-    const bool has_dir = start_dir && start_dir[0];
+    const bool has_start = start && start[0];
     int ok = 1;
     if (tool == OS_DIALOG_ZENITY) {
         ok &= os_dialog_add(cmd, &used, "zenity", nullptr);
@@ -49,7 +51,8 @@ int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* star
         if (save) ok &= os_dialog_add(cmd, &used, "--save", nullptr);
         ok &= os_dialog_add(cmd, &used, "--modal", nullptr);
         ok &= os_dialog_add(cmd, &used, save ? "--title=Save As" : "--title=Open", nullptr);
-        if (has_dir) ok &= os_dialog_add(cmd, &used, "--filename=", start_dir);
+        if (save) ok &= os_dialog_add(cmd, &used, "--confirm-overwrite", nullptr);
+        if (has_start) ok &= os_dialog_add(cmd, &used, "--filename=", start);
         ok &= os_dialog_add(cmd, &used, "--file-filter=Quavlo module | *.qvl", nullptr);
         if (save) ok &= os_dialog_add(cmd, &used, "--file-filter=C header file | *.h", nullptr);
     } else if (tool == OS_DIALOG_KDIALOG) {
@@ -57,13 +60,13 @@ int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* star
         ok &= os_dialog_add(cmd, &used, "--title", nullptr);
         ok &= os_dialog_add(cmd, &used, save ? "Save As" : "Open", nullptr);
         ok &= os_dialog_add(cmd, &used, save ? "--getsavefilename" : "--getopenfilename", nullptr);
-        // The start directory is a positional argument: keep it from being read as an option.
-        if (!has_dir)
+        // The start is a positional argument: keep it from being read as an option.
+        if (!has_start)
             ok &= os_dialog_add(cmd, &used, ".", nullptr);
-        else if (start_dir[0] == '-')
-            ok &= os_dialog_add(cmd, &used, "./", start_dir);
+        else if (start[0] == '-')
+            ok &= os_dialog_add(cmd, &used, "./", start);
         else
-            ok &= os_dialog_add(cmd, &used, start_dir, nullptr);
+            ok &= os_dialog_add(cmd, &used, start, nullptr);
         ok &=
             os_dialog_add(cmd, &used, save ? "*.qvl|Quavlo module\n*.h|C header file" : "*.qvl|Quavlo module", nullptr);
     } else {
@@ -139,22 +142,25 @@ int os_dialog_save_type(char* path, int32_t capacity) {
     return OS_FILE_MODULE;
 }
 
-int os_program_dir(char* dir, int32_t capacity) {
-    if (!dir || capacity <= 0) return 0;
-    dir[0] = 0;
-    const ssize_t n = readlink("/proc/self/exe", dir, (size_t)capacity);
-    // A result that fills the buffer may have been cut short.
-    if (n <= 0 || n >= capacity) {
-        dir[0] = 0;
+int os_dialog_start(char* start, int32_t capacity, const char* cwd, const char* start_dir, const char* name) {
+    if (!start || capacity <= 0) return 0;
+    start[0] = 0;
+    if (!start_dir) start_dir = "";
+    if (!name) name = "";
+    // zenity only takes an absolute path as its start.
+    const bool relative = start_dir[0] != '/';
+    if (relative && (!cwd || cwd[0] != '/')) return 0;
+    const char* base = relative ? cwd : "";
+    const size_t base_length = strlen(base);
+    const char* base_slash = base_length && base[base_length - 1] != '/' ? "/" : "";
+    const size_t dir_length = strlen(start_dir);
+    const char* dir_slash = dir_length && start_dir[dir_length - 1] != '/' ? "/" : "";
+    const int n =
+        snprintf(start, (size_t)capacity, "%s%s%s%s%s", base, relative ? base_slash : "", start_dir, dir_slash, name);
+    if (n < 0 || n >= capacity) {
+        start[0] = 0;
         return 0;
     }
-    dir[n] = 0;
-    char* slash = strrchr(dir, '/');
-    if (!slash) {
-        dir[0] = 0;
-        return 0;
-    }
-    slash[1] = 0;
     return 1;
 }
 
@@ -225,21 +231,25 @@ int os_dialog_run(char* const* argv, char* output, int32_t capacity, int32_t* le
     return overflow ? OS_DIALOG_TOO_LONG : OS_DIALOG_CHOSEN;
 }
 
-// Shows the open (save 0) or save dialog with the first dialog program that exists. Returns 1 with the path, 0
-// when nothing was chosen, -1 when the chosen path does not fit.
-static int os_dialog_show(int save, char* path, int32_t capacity) {
+// Shows the open (save 0) or save dialog with the first dialog program that exists, starting in start_dir and,
+// for saving, offering name. Returns 1 with the path, 0 when nothing was chosen, -1 when the chosen path does not
+// fit.
+static int os_dialog_show(int save, char* path, int32_t capacity, const char* start_dir, const char* name) {
     OS_ASSERT(path != nullptr && capacity > 0);
     if (!path || capacity <= 0) return 0;
     path[0] = 0;
-    char dir[1024];
-    os_program_dir(dir, (int32_t)sizeof dir);
+    char cwd[OS_PATH_CHARS];
+    char start[OS_PATH_CHARS];
+    if (!getcwd(cwd, sizeof cwd)) cwd[0] = 0;
+    os_dialog_start(start, (int32_t)sizeof start, cwd, start_dir, save ? name : nullptr);
     os_dialog_command cmd;
     char output[OS_DIALOG_OUTPUT];
     static const int tools[] = {OS_DIALOG_ZENITY, OS_DIALOG_KDIALOG};
     // The window keeps its picture under the dialog and is repainted where the dialog uncovers it.
     os_show_last_frame();
     for (int tool : tools) {
-        if (!os_dialog_build(&cmd, tool, save, dir)) return 0;
+        // A start too long for the command line leaves the choice to the dialog.
+        if (!os_dialog_build(&cmd, tool, save, start) && !os_dialog_build(&cmd, tool, save, nullptr)) return 0;
         int32_t length = 0;
         const int result = os_dialog_run(cmd.argv, output, (int32_t)sizeof output, &length, os_keep_window_painted);
         if (result == OS_DIALOG_NOT_FOUND) continue;
@@ -272,10 +282,12 @@ int os_question_dialog(const char* text, const char* caption) {
     return -1;
 }
 
-int os_open_dialog(char* path, int32_t capacity) { return os_dialog_show(0, path, capacity); }
+int os_open_dialog(char* path, int32_t capacity, const char* start_dir) {
+    return os_dialog_show(0, path, capacity, start_dir, nullptr);
+}
 
-int os_save_dialog(char* path, int32_t capacity, int* file_type) {
-    const int chosen = os_dialog_show(1, path, capacity);
+int os_save_dialog(char* path, int32_t capacity, int* file_type, const char* start_dir, const char* name) {
+    const int chosen = os_dialog_show(1, path, capacity, start_dir, name);
     if (chosen <= 0) return chosen;
     const int type = os_dialog_save_type(path, capacity);
     if (!type) {

@@ -8,7 +8,7 @@
 enum { OS_DIALOG_ZENITY = 1, OS_DIALOG_KDIALOG = 2 };
 
 constexpr int32_t OS_DIALOG_MAX_ARGS = 12;  // arguments of a dialog command, program name included
-constexpr int32_t OS_DIALOG_TEXT = 4096;    // characters of all arguments together, terminators included
+constexpr int32_t OS_DIALOG_TEXT = 8192;    // characters of all arguments together, terminators included
 constexpr int32_t OS_DIALOG_OUTPUT = 4096;  // longest answer read from a dialog program
 constexpr int32_t OS_DIALOG_NOT_FOUND = -1; // os_dialog_run: the program does not exist
 constexpr int32_t OS_DIALOG_CANCELLED = 0;  // os_dialog_run: closed without a choice, or failed
@@ -22,9 +22,11 @@ struct os_dialog_command {
     int32_t argc;
 };
 
-// Fills cmd with the command line of an open (save 0) or save (save 1) dialog of the given program, starting in
-// start_dir (null or empty: the program's default). Returns 1, or 0 when the arguments do not fit.
-int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* start_dir);
+// Fills cmd with the command line of an open (save 0) or save (save 1) dialog of the given program, starting at
+// start: a directory ending in '/', or for the save dialog a directory and the file name it offers (null or
+// empty: the program's default). The save dialog asks before an existing file is replaced (zenity is told to;
+// kdialog always does). Returns 1, or 0 when the arguments do not fit.
+int os_dialog_build(os_dialog_command* cmd, int tool, int save, const char* start);
 
 // Fills cmd with the command line of the save question (Save, Discard, Cancel) shown by the given program.
 // Returns 1, or 0 when the arguments do not fit.
@@ -44,9 +46,10 @@ int os_dialog_answer(const char* output, int32_t length, char* path, int32_t cap
 // Returns 0 (path unchanged) when ".qvl" does not fit into capacity.
 int os_dialog_save_type(char* path, int32_t capacity);
 
-// The directory of the running program with a trailing '/', from /proc/self/exe. Returns 0 (dir empty) when
-// it cannot be found or does not fit.
-int os_program_dir(char* dir, int32_t capacity);
+// Where a dialog starts, as os_dialog_build takes it: start_dir made absolute against cwd (the working directory
+// when start_dir is null or empty), with a trailing '/', then name when there is one. Returns 1, or 0 (start
+// empty) when it does not fit into capacity or cwd is not absolute.
+int os_dialog_start(char* start, int32_t capacity, const char* cwd, const char* start_dir, const char* name);
 
 constexpr int32_t OS_DIALOG_IDLE_MS = 40; // os_dialog_run: longest wait between two calls of its idle function
 

@@ -1,6 +1,8 @@
-// Common file dialogs of the Win32 backend: GetOpenFileNameA and GetSaveFileNameA start in the program's own
-// directory, with the module filter (and for saving the C header filter) and the default extension "qvl"; the
-// save type is the chosen filter. Main thread only; each call blocks until its dialog closes and owns nothing.
+// Common file dialogs of the Win32 backend: GetOpenFileNameA and GetSaveFileNameA start in the folder the
+// application names (the working directory when it names none), with the module filter (and for saving the C
+// header filter and the offered file name, asking before an existing file is replaced) and the default extension
+// "qvl"; the save type is the chosen filter. Main thread only; each call blocks until its dialog closes and owns
+// nothing.
 #include "dialogs_win32.h"
 
 #include "os_tools.h"
@@ -23,41 +25,34 @@ void os_dialog_fill(OPENFILENAMEA* record, int save, HWND owner, char* path, int
     record->nMaxFileTitle = title ? OS_DIALOG_CHARS : 0;
     record->lpstrInitialDir = start_dir && start_dir[0] ? start_dir : nullptr;
     record->lpstrDefExt = "qvl";
-    record->Flags = OFN_NOCHANGEDIR;
+    record->Flags = OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : 0);
 }
 
-void os_dir_of_path(char* path) {
-    if (!path) return;
-    char* slash = strrchr(path, '\\');
-    if (slash)
-        slash[1] = 0;
-    else
-        path[0] = 0;
-}
-
-int os_program_dir(char* dir, int32_t capacity) {
+int os_dialog_start_dir(char* dir, int32_t capacity, const char* start_dir) {
     if (!dir || capacity <= 0) return 0;
-    const DWORD n = GetModuleFileNameA(nullptr, dir, (DWORD)capacity);
-    // A result that fills the buffer has been cut short.
+    const DWORD n = GetFullPathNameA(start_dir && start_dir[0] ? start_dir : ".", (DWORD)capacity, dir, nullptr);
+    // A result that does not fit comes back as the size it needs.
     if (n == 0 || n >= (DWORD)capacity) {
         dir[0] = 0;
         return 0;
     }
-    os_dir_of_path(dir);
-    return dir[0] != 0;
+    return 1;
 }
 
 int os_save_type_of_filter(DWORD filter_index) { return filter_index == 2 ? OS_FILE_HEADER : OS_FILE_MODULE; }
 
-// Shows the open (save 0) or save dialog; 1 with the chosen path in path, and the chosen filter's index; -1 when
-// the chosen path does not fit.
-static int os_dialog_show(int save, char* path, int32_t capacity, DWORD* filter_index) {
+// Shows the open (save 0) or save dialog, starting in start_dir and offering name; 1 with the chosen path in path,
+// and the chosen filter's index; -1 when the chosen path does not fit.
+static int os_dialog_show(int save, char* path, int32_t capacity, DWORD* filter_index, const char* start_dir,
+                          const char* name) {
     OS_ASSERT(path != nullptr && capacity > 0);
     if (!path || capacity <= 0) return 0;
     path[0] = 0;
-    char dir[OS_DIALOG_CHARS];
+    // The name the dialog offers is the text its path buffer starts with; one that does not fit is not offered.
+    if (name && strlen(name) < (size_t)capacity) strcpy(path, name);
+    char dir[OS_PATH_CHARS];
     char title[OS_DIALOG_CHARS] = "";
-    os_program_dir(dir, (int32_t)sizeof dir);
+    os_dialog_start_dir(dir, (int32_t)sizeof dir, start_dir);
     OPENFILENAMEA record;
     os_dialog_fill(&record, save, os_window(), path, capacity, title, dir);
     const BOOL chosen = save ? GetSaveFileNameA(&record) : GetOpenFileNameA(&record);
@@ -71,11 +66,13 @@ static int os_dialog_show(int save, char* path, int32_t capacity, DWORD* filter_
     return 1;
 }
 
-int os_open_dialog(char* path, int32_t capacity) { return os_dialog_show(0, path, capacity, nullptr); }
+int os_open_dialog(char* path, int32_t capacity, const char* start_dir) {
+    return os_dialog_show(0, path, capacity, nullptr, start_dir, nullptr);
+}
 
-int os_save_dialog(char* path, int32_t capacity, int* file_type) {
+int os_save_dialog(char* path, int32_t capacity, int* file_type, const char* start_dir, const char* name) {
     DWORD filter_index = 1;
-    const int chosen = os_dialog_show(1, path, capacity, &filter_index);
+    const int chosen = os_dialog_show(1, path, capacity, &filter_index, start_dir, name);
     if (chosen == 1 && file_type) *file_type = os_save_type_of_filter(filter_index);
     return chosen;
 }

@@ -23,6 +23,8 @@ extern std::string hl_open_answer;                        // path the open dialo
 extern std::string hl_save_answer;                        // path the save dialog returns, empty = cancelled
 extern int hl_save_type;                                  // file type the save dialog returns
 extern int32_t hl_dialogs;                                // dialogs shown
+extern std::string hl_dialog_dir;                         // the directory the last dialog was to start in
+extern std::string hl_dialog_name;                        // the file name the last save dialog offered
 extern int32_t hl_message_boxes;                          // message boxes shown
 extern std::string hl_message_text, hl_message_caption;   // the last message box
 extern std::function<void()> hl_on_modal;                 // called while a dialog or message box is open

@@ -24,6 +24,8 @@ std::string hl_open_answer;
 std::string hl_save_answer;
 int hl_save_type = OS_FILE_MODULE;
 int32_t hl_dialogs;
+std::string hl_dialog_dir;
+std::string hl_dialog_name;
 int32_t hl_message_boxes;
 std::string hl_message_text, hl_message_caption;
 std::function<void()> hl_on_modal;
@@ -95,6 +97,8 @@ void hl_reset() {
     hl_save_answer.clear();
     hl_save_type = OS_FILE_MODULE;
     hl_dialogs = 0;
+    hl_dialog_dir.clear();
+    hl_dialog_name.clear();
     hl_message_boxes = 0;
     hl_message_text.clear();
     hl_message_caption.clear();
@@ -173,9 +177,15 @@ static int hl_answer(const std::string& answer, char* path, int32_t capacity) {
     return 1;
 }
 
-int os_open_dialog(char* path, int32_t capacity) { return hl_answer(hl_open_answer, path, capacity); }
+int os_open_dialog(char* path, int32_t capacity, const char* start_dir) {
+    hl_dialog_dir = start_dir ? start_dir : "";
+    hl_dialog_name.clear();
+    return hl_answer(hl_open_answer, path, capacity);
+}
 
-int os_save_dialog(char* path, int32_t capacity, int* file_type) {
+int os_save_dialog(char* path, int32_t capacity, int* file_type, const char* start_dir, const char* name) {
+    hl_dialog_dir = start_dir ? start_dir : "";
+    hl_dialog_name = name ? name : "";
     int chosen = hl_answer(hl_save_answer, path, capacity);
     if (chosen > 0 && file_type) *file_type = hl_save_type;
     return chosen;
