@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   xvfb xauth xdotool x11-utils x11-apps zenity xfonts-base
   desktop-file-utils shared-mime-info man-db
+  lintian appstream file
   weston libgl1-mesa-dri libegl-mesa0
   g++-mingw-w64-x86-64-posix wine wine64
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (unit, reference and end-to-end tests), the same suites under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the audio stress test under ThreadSanitizer, the Windows
-# cross-build with its tests under Wine, and the two fuzz targets.
+# cross-build with its tests under Wine, the Linux release artifacts built twice (lintian, AppStream and
+# desktop-entry checks on the way) to show they come out byte for byte the same, and the two fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -37,10 +38,17 @@ cmake --build build-win64 --target package-windows >/dev/null
 python3 - build-win64/QuavloII-windows-x64.zip <<'PY'
 import sys, zipfile
 names = sorted(i.filename for i in zipfile.ZipFile(sys.argv[1]).infolist() if not i.is_dir())
-want = ["QuavloII/README.txt", "QuavloII/quavlo-cli.exe", "QuavloII/quavlo.exe"]
+want = ["QuavloII/LICENSE.txt", "QuavloII/README.txt", "QuavloII/THIRD-PARTY.txt", "QuavloII/quavlo-cli.exe",
+        "QuavloII/quavlo.exe"]
 sys.exit(0 if names == want else "the Windows package holds %s" % names)
 PY
 echo "package: build-win64/QuavloII-windows-x64.zip"
+
+echo "== release: the Linux artifacts twice from the same commit, byte for byte the same"
+scripts/release.sh --quick
+cp dist/SHA256SUMS build/release-first.sha256
+scripts/release.sh --quick
+diff build/release-first.sha256 dist/SHA256SUMS || { echo "release: the second build differs" >&2; exit 1; }
 
 if [ -x tests/fuzz/run.sh ]; then
   echo "== fuzzing"

@@ -195,6 +195,7 @@ static int cli_render(const std::string& in, const std::string& out, const cli_r
 int main(int argc, char** argv) {
     CLI::App app{"Works with QuavloII modules (.qvl) without the tracker's window.", "quavlo-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "quavlo-cli (QuavloII) " QUAVLO_VERSION);
     // Options are spelled the same everywhere; on Windows a path may start with '/', and stays a path.
     app.allow_windows_style_options(false);
     bool verbose = false;

@@ -1,5 +1,6 @@
 # The Windows package: QuavloII-windows-x64.zip in the build directory, holding quavlo.exe and quavlo-cli.exe
-# (stripped of their debugging information) and a short readme, in a folder QuavloII.
+# (stripped of their debugging information), a short readme, the license and the notices of the code of others
+# that the programs contain, in a folder QuavloII.
 #   cmake --build build-win64 --target package-windows
 set(QUAVLO_PACKAGE_STAGE ${CMAKE_BINARY_DIR}/package-windows)
 set(QUAVLO_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/QuavloII-windows-x64.zip)
@@ -9,6 +10,9 @@ add_custom_target(package-windows
   COMMAND ${CMAKE_STRIP} -o ${QUAVLO_PACKAGE_STAGE}/QuavloII/quavlo.exe $<TARGET_FILE:quavlo>
   COMMAND ${CMAKE_STRIP} -o ${QUAVLO_PACKAGE_STAGE}/QuavloII/quavlo-cli.exe $<TARGET_FILE:quavlo-cli>
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/README.txt ${QUAVLO_PACKAGE_STAGE}/QuavloII/README.txt
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/LICENSE ${QUAVLO_PACKAGE_STAGE}/QuavloII/LICENSE.txt
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/THIRD-PARTY.txt
+          ${QUAVLO_PACKAGE_STAGE}/QuavloII/THIRD-PARTY.txt
   COMMAND ${CMAKE_COMMAND} -E chdir ${QUAVLO_PACKAGE_STAGE} ${CMAKE_COMMAND} -E tar cf ${QUAVLO_PACKAGE_ZIP}
           --format=zip QuavloII
   DEPENDS quavlo quavlo-cli

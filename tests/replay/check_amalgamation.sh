@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The drop-in replayer: scripts/amalgamate.sh writes it, g++ compiles it on its own without a warning, the example
 # render_header.c linked with it from C writes the same WAV file as quavlo-cli render, and MinGW-w64 compiles and
-# links it for Windows. Usage: check_amalgamation.sh REPO_ROOT WORK_DIR QUAVLO_CLI [MINGW_CXX]
+# links it for Windows. Both files carry the license's full text. Usage: check_amalgamation.sh REPO_ROOT WORK_DIR QUAVLO_CLI [MINGW_CXX]
 set -euo pipefail
 root=$1 work=$2 cli=$3 mingw=${4:-}
 rm -rf "$work"
@@ -9,6 +9,11 @@ mkdir -p "$work"
 cd "$work"
 
 "$root/scripts/amalgamate.sh" dropin
+license=$(cat "$root/LICENSE")
+for f in dropin/quavlo_replay.cpp dropin/quavlo_replay.h; do
+  first_comment=$(sed -n -e '1,30{s|^// \{0,1\}||' -e 's|^   ||' -e 'p}' "$f")
+  [[ "$first_comment" == *"$license"* ]] || { echo "$f does not begin with the license" >&2; exit 1; }
+done
 g++ -c -O2 -Wall -Wextra -Werror dropin/quavlo_replay.cpp -o quavlo_replay.o
 "$cli" header "$root/examples/tune.qvl" tune.h
 cc -std=c99 -O2 -Wall -Wextra -Werror -Idropin -I. "$root/examples/render_header.c" quavlo_replay.o \
