@@ -25,6 +25,23 @@ static constexpr int32_t WAV_MAX_DATA = 0x7FFFFFFF - 36;
 
 // ---- Writing beside the target
 
+// A file name as std::filesystem takes it. The program's names are UTF-8 (the Windows programs ask for UTF-8 as the
+// code page of every narrow-character call, which fopen and remove then use), but std::filesystem on Windows reads
+// narrow names in the C runtime's locale, and takes UTF-8 only as char8_t; POSIX keeps the bytes as they are. A
+// name that is not UTF-8 (a Windows too old for that code page passes its ANSI names) is read the narrow way; one
+// that cannot be read at all gives an empty path, on which the calls fail instead of throwing.
+static std::filesystem::path snd_fs_path(const char* name) {
+    try {
+        return std::filesystem::path((const char8_t*)name);
+    } catch (const std::exception&) {
+    }
+    try {
+        return std::filesystem::path(name);
+    } catch (const std::exception&) {
+        return std::filesystem::path();
+    }
+}
+
 // Opens a new temporary file next to target, so that the target is replaced only once the whole file is
 // written; stores its name (from os_alloc) in *temp_path. Null when none can be created.
 static FILE* snd_open_beside(const char* target, char** temp_path) {
@@ -36,7 +53,7 @@ static FILE* snd_open_beside(const char* target, char** temp_path) {
         // makes the open itself refuse one; Windows' msvcrt ignores the letter (or, older, refuses the mode), so
         // the name is also looked for first.
         std::error_code error;
-        if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(snd_fs_path(name), error))) {
             errno = EEXIST;
             continue;
         }
@@ -62,7 +79,7 @@ static int32_t snd_finish_beside(FILE* file, char** temp_path, const char* targe
     if (fclose(file) != 0) written = false;
     if (written) {
         std::error_code error;
-        std::filesystem::rename(*temp_path, target, error);
+        std::filesystem::rename(snd_fs_path(*temp_path), snd_fs_path(target), error);
         if (error) written = false;
     }
     if (written) os_sync_directory_of(target);

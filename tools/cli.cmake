@@ -19,3 +19,6 @@ endif()
 add_executable(quavlo-cli ${CMAKE_CURRENT_LIST_DIR}/quavlo_cli.cpp ${CMAKE_CURRENT_LIST_DIR}/cli_platform.cpp
                           ${QUAVLO_CLI_STDIO})
 target_link_libraries(quavlo-cli PRIVATE quavlo_runtime CLI11::CLI11)
+if(COMMAND quavlo_win32_resources)
+  quavlo_win32_resources(quavlo-cli quavlo-cli "QuavloII command-line companion")
+endif()
