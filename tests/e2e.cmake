@@ -40,3 +40,11 @@ if(TARGET quavlo_win32 AND TARGET quavlo AND QUAVLO_PYTHON3 AND QUAVLO_HOST_CLI 
   # leave Wine's focus where keys and dialogs of the tracker do not arrive reliably.
   set_tests_properties(e2e_wine_session PROPERTIES LABELS e2e TIMEOUT 600 SKIP_RETURN_CODE 77 ENVIRONMENT "WINEPREFIX=")
 endif()
+
+# The Windows programs' resources read back from the files: the icon at every size, the version information and
+# the manifest (plain Python, no Wine needed).
+if(WIN32 AND TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
+  add_test(NAME windows_resources
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/pe_resources.py ${PROJECT_VERSION}
+                   $<TARGET_FILE:quavlo> $<TARGET_FILE:quavlo-cli>)
+endif()
