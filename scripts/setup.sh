@@ -11,7 +11,7 @@ packages=(
   xvfb xauth xdotool x11-utils x11-apps zenity xfonts-base
   desktop-file-utils shared-mime-info man-db
   weston libgl1-mesa-dri libegl-mesa0
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 nsis
 )
 
 missing=()
