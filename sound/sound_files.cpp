@@ -33,13 +33,10 @@ static constexpr int32_t WAV_MAX_DATA = 0x7FFFFFFF - 36;
 static std::filesystem::path snd_fs_path(const char* name) {
     try {
         return std::filesystem::path((const char8_t*)name);
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     try {
         return std::filesystem::path(name);
-    } catch (const std::exception&) {
-        return std::filesystem::path();
-    }
+    } catch (const std::exception&) { return std::filesystem::path(); }
 }
 
 // Opens a new temporary file next to target, so that the target is replaced only once the whole file is

@@ -154,27 +154,23 @@ TEST_F(Win32Window, KeyMessagesReachTheKeyTableByVirtualKeyCode) {
 // the key's place. The typing block goes by place (the US key there), the rest by code.
 TEST_F(Win32Window, AzertyKeysPlayTheNotesOfTheirPlaces) {
     const struct {
-        WPARAM vk;        // what AZERTY prints on the key
-        int scan;         // where it sits
-        bool extended;    // an extended key (arrows, the navigation block)
-        int32_t index;    // key index the tracker sees
+        WPARAM vk;     // what AZERTY prints on the key
+        int scan;      // where it sits
+        bool extended; // an extended key (arrows, the navigation block)
+        int32_t index; // key index the tracker sees
     } keys[] = {
-        {'A', 0x10, false, 'Q'},      // C of the current octave
-        {'Z', 0x11, false, 'W'},      // D
-        {'Q', 0x1E, false, 'A'},      // a hex digit
-        {'W', 0x2C, false, 'Z'},      // C an octave lower
-        {'M', 0x27, false, 186},      // the US ';' key: no note
-        {188, 0x32, false, 'M'},      // AZERTY ',' sits on the US M: B an octave lower
-        {'2', 0x03, false, '2'},      // the digit row: C#
-        {'0', 0x0B, false, '0'},
-        {219, 0x0C, false, 189},      // AZERTY ')' on the US '-'
-        {VK_LEFT, 0x4B, true, KEY_LEFT},
-        {VK_DELETE, 0x53, true, KEY_DELETE},
+        {'A', 0x10, false, 'Q'},                                  // C of the current octave
+        {'Z', 0x11, false, 'W'},                                  // D
+        {'Q', 0x1E, false, 'A'},                                  // a hex digit
+        {'W', 0x2C, false, 'Z'},                                  // C an octave lower
+        {'M', 0x27, false, 186},                                  // the US ';' key: no note
+        {188, 0x32, false, 'M'},                                  // AZERTY ',' sits on the US M: B an octave lower
+        {'2', 0x03, false, '2'},                                  // the digit row: C#
+        {'0', 0x0B, false, '0'},         {219, 0x0C, false, 189}, // AZERTY ')' on the US '-'
+        {VK_LEFT, 0x4B, true, KEY_LEFT}, {VK_DELETE, 0x53, true, KEY_DELETE},
         {VK_NUMPAD4, 0x4B, false, 'D'}, // the keypad's 4 (Num Lock on) shares the arrow's scan code
-        {VK_F5, 0x3F, false, KEY_F5},
-        {VK_RETURN, 0x1C, false, 13},
-        {VK_SPACE, 0x39, false, 32},
-        {VK_CONTROL, 0x1D, false, KEY_CTRL},
+        {VK_F5, 0x3F, false, KEY_F5},    {VK_RETURN, 0x1C, false, 13},
+        {VK_SPACE, 0x39, false, 32},     {VK_CONTROL, 0x1D, false, KEY_CTRL},
     };
     for (const auto& k : keys) {
         SCOPED_TRACE(testing::Message() << "vk " << k.vk << " scan " << k.scan);
@@ -312,7 +308,8 @@ TEST_F(Win32Window, ADpiChangeChoosesTheScaleAgain) {
     send(WM_DPICHANGED, MAKEWPARAM(96, 96), (LPARAM)&proposed);
     RECT client;
     GetClientRect(window, &client);
-    const int32_t scale = os_scale_for_work_area(RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    const int32_t scale =
+        os_scale_for_work_area(RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
     EXPECT_EQ(os_window_scale_in_use(), scale);
     EXPECT_EQ(client.right - client.left, G_WIDTH * scale);
     EXPECT_EQ(client.bottom - client.top, G_HEIGHT * scale);

@@ -303,8 +303,8 @@ std::vector<uint32_t> resample_icon(const std::vector<uint32_t>& icon, int size)
                     for (int c = 0; c < 3; c++) sum[c] += w * ((p >> (16 - 8 * c)) & 0xFF);
                 }
             const uint64_t total = (uint64_t)ICON * ICON, half = total / 2;
-            out[(size_t)oy * size + ox] = (uint32_t)((sum[0] + half) / total << 16 | (sum[1] + half) / total << 8 |
-                                                     (sum[2] + half) / total);
+            out[(size_t)oy * size + ox] =
+                (uint32_t)((sum[0] + half) / total << 16 | (sum[1] + half) / total << 8 | (sum[2] + half) / total);
         }
     return out;
 }
@@ -342,7 +342,8 @@ std::vector<uint8_t> encode_ico(const std::vector<uint32_t>& icon) {
             put32(image, 20, (uint32_t)(image.size() - INFO));
             for (int y = 0; y < size; y++)
                 for (int x = 0; x < size; x++)
-                    put32(image, INFO + ((size_t)(size - 1 - y) * size + x) * 4, 0xFF000000u | px[(size_t)y * size + x]);
+                    put32(image, INFO + ((size_t)(size - 1 - y) * size + x) * 4,
+                          0xFF000000u | px[(size_t)y * size + x]);
         }
         const size_t entry = DIR + ENTRY * n;
         b[entry] = (uint8_t)(size & 0xFF); // 256 is written as 0

@@ -89,8 +89,8 @@ int32_t os_scale_for_work_area(const RECT& work) {
 
 // The usable area (without the taskbar) of the monitor that holds most of place, or of the primary monitor.
 static RECT win_work_area(const RECT* place) {
-    const HMONITOR monitor =
-        place ? MonitorFromRect(place, MONITOR_DEFAULTTONEAREST) : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    const HMONITOR monitor = place ? MonitorFromRect(place, MONITOR_DEFAULTTONEAREST)
+                                   : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -133,8 +133,8 @@ int32_t os_init_window(g_display_info* display) {
     // The program's icon (resource 1), at the sizes the title bar and the task switcher show.
     window_class.hIcon = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                                            GetSystemMetrics(SM_CYICON), 0);
-    window_class.hIconSm = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(1), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
+    window_class.hIconSm = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0);
     // A class left registered by an earlier window of this process serves again.
     if (!RegisterClassExA(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         win_fail("the window class could not be registered");
@@ -267,9 +267,7 @@ static int32_t win_frame_position(LPARAM lparam, int shift, int32_t frame_size) 
 // Moved to a monitor of another DPI: the scale is chosen again for that monitor's work area (unless --scale fixed
 // it), and the window keeps the place the system proposes, at the new size.
 static void win_dpi_changed(const RECT* proposed) {
-    const RECT work = win_work_area(proposed);
-    const int32_t scale = os_scale_for_work_area(work);
-    win_scale = scale;
+    win_scale = os_scale_for_work_area(win_work_area(proposed));
     win_fit_client(proposed->left, proposed->top, 0);
     InvalidateRect(win_window, nullptr, FALSE);
     os_log("WINDOW SCALE %d\n", win_scale);
@@ -280,13 +278,12 @@ int32_t os_vk_from_scan_code(int32_t scan_code) {
     static constexpr struct {
         uint8_t scan, vk;
     } typing[] = {
-        {0x02, '1'}, {0x03, '2'}, {0x04, '3'}, {0x05, '4'}, {0x06, '5'}, {0x07, '6'}, {0x08, '7'},
-        {0x09, '8'}, {0x0A, '9'}, {0x0B, '0'}, {0x0C, 189}, {0x0D, 187}, {0x10, 'Q'}, {0x11, 'W'},
-        {0x12, 'E'}, {0x13, 'R'}, {0x14, 'T'}, {0x15, 'Y'}, {0x16, 'U'}, {0x17, 'I'}, {0x18, 'O'},
-        {0x19, 'P'}, {0x1A, 219}, {0x1B, 221}, {0x1E, 'A'}, {0x1F, 'S'}, {0x20, 'D'}, {0x21, 'F'},
-        {0x22, 'G'}, {0x23, 'H'}, {0x24, 'J'}, {0x25, 'K'}, {0x26, 'L'}, {0x27, 186}, {0x28, 222},
-        {0x29, 192}, {0x2B, 220}, {0x2C, 'Z'}, {0x2D, 'X'}, {0x2E, 'C'}, {0x2F, 'V'}, {0x30, 'B'},
-        {0x31, 'N'}, {0x32, 'M'}, {0x33, 188}, {0x34, 190}, {0x35, 191}, {0x56, 226},
+        {0x02, '1'}, {0x03, '2'}, {0x04, '3'}, {0x05, '4'}, {0x06, '5'}, {0x07, '6'}, {0x08, '7'}, {0x09, '8'},
+        {0x0A, '9'}, {0x0B, '0'}, {0x0C, 189}, {0x0D, 187}, {0x10, 'Q'}, {0x11, 'W'}, {0x12, 'E'}, {0x13, 'R'},
+        {0x14, 'T'}, {0x15, 'Y'}, {0x16, 'U'}, {0x17, 'I'}, {0x18, 'O'}, {0x19, 'P'}, {0x1A, 219}, {0x1B, 221},
+        {0x1E, 'A'}, {0x1F, 'S'}, {0x20, 'D'}, {0x21, 'F'}, {0x22, 'G'}, {0x23, 'H'}, {0x24, 'J'}, {0x25, 'K'},
+        {0x26, 'L'}, {0x27, 186}, {0x28, 222}, {0x29, 192}, {0x2B, 220}, {0x2C, 'Z'}, {0x2D, 'X'}, {0x2E, 'C'},
+        {0x2F, 'V'}, {0x30, 'B'}, {0x31, 'N'}, {0x32, 'M'}, {0x33, 188}, {0x34, 190}, {0x35, 191}, {0x56, 226},
     };
     for (const auto& key : typing)
         if (key.scan == scan_code) return key.vk;
