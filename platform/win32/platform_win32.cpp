@@ -273,6 +273,18 @@ static void win_dpi_changed(const RECT* proposed) {
     os_log("WINDOW SCALE %d\n", win_scale);
 }
 
+// The system keeps a window within the screen's size unless told otherwise; a scale asked for on the command line
+// may need more (the picture is then larger than the screen, as on Linux).
+static void win_allow_size(HWND window, MINMAXINFO* limits) {
+    RECT outer = {0, 0, G_WIDTH * win_scale, G_HEIGHT * win_scale};
+    AdjustWindowRectEx(&outer, (DWORD)GetWindowLongA(window, GWL_STYLE), FALSE,
+                       (DWORD)GetWindowLongA(window, GWL_EXSTYLE));
+    // Room to spare for frames that grow at a higher DPI.
+    const LONG width = outer.right - outer.left + 64, height = outer.bottom - outer.top + 64;
+    if (limits->ptMaxTrackSize.x < width) limits->ptMaxTrackSize.x = width;
+    if (limits->ptMaxTrackSize.y < height) limits->ptMaxTrackSize.y = height;
+}
+
 int32_t os_vk_from_scan_code(int32_t scan_code) {
     // Set-1 scan codes of the typing block, as the virtual-key codes a US keyboard gives them.
     static constexpr struct {
@@ -327,6 +339,9 @@ LRESULT CALLBACK os_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 0;
     case WM_PAINT:
         win_paint(window);
+        return 0;
+    case WM_GETMINMAXINFO:
+        win_allow_size(window, (MINMAXINFO*)lparam);
         return 0;
     case WM_DPICHANGED:
         if (window == win_window) win_dpi_changed((const RECT*)lparam);
