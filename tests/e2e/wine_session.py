@@ -77,7 +77,7 @@ class WineSession(app_session.Session):
             # Alt+N ("File name:") puts the focus into the file name box; what it holds is typed over.
             self.xdo("key", "alt+n")
             self.xdo("key", "ctrl+a")
-            self.xdo("type", "--delay", 20, windows_path(path))
+            self.xdo("type", "--delay", 40, windows_path(path))
             time.sleep(0.3)
             self.xdo("key", "Return")
             try:
@@ -90,6 +90,23 @@ class WineSession(app_session.Session):
                 self.xdo("key", "Return")
                 time.sleep(1.0)
         time.sleep(0.3)
+
+
+    def save_melody(self, cli, path):
+        """SAVE (Ctrl+S) to path through the save dialog; checks the module's notes with quavlo-cli dump. A name
+        that lost or changed keys on the way is reported with what the folder holds, and the save done again."""
+        folder = os.path.dirname(path)
+        for attempt in range(3):
+            self.hold("Control_L", "s")
+            self.dialog("Save As", path)
+            try:
+                wait_for(lambda: os.path.exists(path), 10, "%s was not written" % os.path.basename(path))
+                break
+            except Failure:
+                log("%s was not written; the folder holds %s" % (os.path.basename(path), os.listdir(folder)))
+                if attempt == 2:
+                    raise
+        return app_session.check_melody(cli, path)
 
 
 def session(quavlo, cli, wine_run, cli_exe, display, workdir):
