@@ -91,7 +91,6 @@ class WineSession(app_session.Session):
                 time.sleep(1.0)
         time.sleep(0.3)
 
-
     def save_melody(self, cli, path):
         """SAVE (Ctrl+S) to path through the save dialog; checks the module's notes with quavlo-cli dump. A name
         that lost or changed keys on the way is reported with what the folder holds, and the save done again."""
@@ -107,6 +106,7 @@ class WineSession(app_session.Session):
                 if attempt == 2:
                     raise
                 self.dismiss_error()
+        return app_session.check_melody(cli, path)
 
     def dismiss_error(self):
         """Closes the tracker's "ERROR" message box, if one is open."""
@@ -115,7 +115,6 @@ class WineSession(app_session.Session):
             self.xdo("windowfocus", "--sync", box)
             self.xdo("key", "Return")
             wait_for(lambda: not self.window_titled("ERROR"), 10, "the message box did not close")
-        return app_session.check_melody(cli, path)
 
 
 def session(quavlo, cli, wine_run, cli_exe, display, workdir):
