@@ -201,9 +201,12 @@ def session(setup, wine_run, version, song, display, workdir):
     started = time.time()
     run([wine_run, "wineboot", "--init"], env, timeout=300)
     log("new Wine prefix made in %.1f s" % (time.time() - started))
-    for mode in ("AllUsers", "CurrentUser"):
-        install_and_remove(setup, wine_run, version, env, display, workdir, song, mode)
-    run(["wineserver", "-k"], env, check=False)
+    try:
+        for mode in ("AllUsers", "CurrentUser"):
+            install_and_remove(setup, wine_run, version, env, display, workdir, song, mode)
+    finally:
+        # Stopped before the prefix is removed, which it would otherwise write its registry back into.
+        run(["wineserver", "-k"], env, timeout=30, check=False)
 
 
 def main():

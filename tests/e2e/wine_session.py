@@ -292,13 +292,26 @@ def start_with_file(quavlo, wine_run, env, display, folder, tune, fresh):
             program.wait()
 
 
+def session_in_own_server(quavlo, cli, wine_run, cli_exe, display, workdir):
+    """The session; a Wine server it started for a prefix of its own is stopped before the prefix is removed
+    (it would write the registry back into the removed folder)."""
+    own_prefix = not os.environ.get("WINEPREFIX")
+    try:
+        session(quavlo, cli, wine_run, cli_exe, display, workdir)
+    finally:
+        if own_prefix:
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=os.path.join(workdir, "prefix")),
+                           capture_output=True, timeout=30)
+
+
 def main():
     if len(sys.argv) != 5:
         print(__doc__)
         return 2
     quavlo, cli, wine_run, cli_exe = (os.path.abspath(a) for a in sys.argv[1:])
     return run_e2e.in_xvfb("quavlo-wine-", ("Xvfb", "xdotool", "xwininfo", "wine"),
-                           lambda display, workdir: session(quavlo, cli, wine_run, cli_exe, display, workdir))
+                           lambda display, workdir: session_in_own_server(quavlo, cli, wine_run, cli_exe, display,
+                                                                          workdir))
 
 
 if __name__ == "__main__":
