@@ -12,7 +12,7 @@ packages=(
   desktop-file-utils shared-mime-info man-db
   lintian appstream file
   weston libgl1-mesa-dri libegl-mesa0
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 nsis
 )
 
 missing=()

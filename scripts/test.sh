@@ -27,7 +27,8 @@ cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor te
   test_app_soak_posix
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan --no-tests=ignore)
 
-echo "== Windows: MinGW-w64 cross-build; portable suites, Win32 backends, reference songs and quavlo.exe under Wine"
+echo "== Windows: MinGW-w64 cross-build; portable suites, Win32 backends, resources, reference songs, quavlo.exe and the installer under Wine"
+windows_started=$(date +%s)
 # The same optimisation as the plain build, without debugging information: the static links stay small and quick.
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
@@ -42,7 +43,9 @@ want = ["QuavloII/LICENSE.txt", "QuavloII/README.txt", "QuavloII/THIRD-PARTY.txt
         "QuavloII/quavlo.exe"]
 sys.exit(0 if names == want else "the Windows package holds %s" % names)
 PY
-echo "package: build-win64/QuavloII-windows-x64.zip"
+echo "package: build-win64/QuavloII-windows-x64.zip; installer: build-win64/QuavloII-setup.exe (made by the installer test)"
+[ -s build-win64/QuavloII-setup.exe ] || { echo "no build-win64/QuavloII-setup.exe" >&2; exit 1; }
+echo "Windows stage: $(($(date +%s) - windows_started)) s"
 
 echo "== release: the Linux artifacts twice from the same commit, byte for byte the same"
 scripts/release.sh --quick

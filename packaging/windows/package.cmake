@@ -18,3 +18,24 @@ add_custom_target(package-windows
   DEPENDS quavlo quavlo-cli
   COMMENT "Packing QuavloII-windows-x64.zip"
   VERBATIM)
+
+# The installer: QuavloII-setup.exe in the build directory, made by NSIS (makensis, Debian's nsis) from the same
+# stripped programs and readme, with the icon the picture generator draws.
+#   cmake --build build-win64 --target installer-windows
+find_program(QUAVLO_MAKENSIS makensis)
+if(QUAVLO_MAKENSIS)
+  set(QUAVLO_INSTALLER_STAGE ${CMAKE_BINARY_DIR}/installer-windows)
+  set(QUAVLO_INSTALLER ${CMAKE_BINARY_DIR}/QuavloII-setup.exe)
+  add_custom_target(installer-windows
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${QUAVLO_INSTALLER_STAGE} ${QUAVLO_INSTALLER}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUAVLO_INSTALLER_STAGE}
+    COMMAND ${CMAKE_STRIP} -o ${QUAVLO_INSTALLER_STAGE}/quavlo.exe $<TARGET_FILE:quavlo>
+    COMMAND ${CMAKE_STRIP} -o ${QUAVLO_INSTALLER_STAGE}/quavlo-cli.exe $<TARGET_FILE:quavlo-cli>
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/README.txt ${QUAVLO_INSTALLER_STAGE}/README.txt
+    COMMAND ${QUAVLO_MAKENSIS} -V2 -INPUTCHARSET UTF8 -DVERSION=${PROJECT_VERSION} -DSTAGE=${QUAVLO_INSTALLER_STAGE}
+            -DICON=${CMAKE_BINARY_DIR}/icons/quavlo.ico -DOUTFILE=${QUAVLO_INSTALLER}
+            ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
+    DEPENDS quavlo quavlo-cli quavlo-ico
+    COMMENT "Making QuavloII-setup.exe"
+    VERBATIM)
+endif()
