@@ -261,7 +261,8 @@ size_t wav_write_samples(FILE* file, const int16_t* samples, int32_t count,
 // ---- WAV capture (sound_capture.cpp). wav_start, wav_capture_into and wav_end_taking run while the renderer does
 // not (the tracker holds audio_lock); wav_drain on the writer's thread at any time; wav_stop on the writer's thread
 // while the renderer does not run, or at any time after wav_end_taking.
-// Starts a capture into "song.wav" in the current directory (a capture still running is finished first).
+// Starts a capture into "song.wav" in the current directory (a capture still running is finished first). When the
+// file cannot be created, no capture runs and wav_failed is 1, as after a failed write.
 void wav_start(snd_engine* e);
 // Starts a capture into an open file, just past the header the caller wrote. False (nothing started) when the
 // queue finds no memory.

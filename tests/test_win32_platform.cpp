@@ -148,6 +148,13 @@ TEST_F(Win32Window, KeyMessagesReachTheKeyTableByVirtualKeyCode) {
         EXPECT_EQ(os_keys[k.index], 0);
         EXPECT_EQ(os_keys_held, 0);
     }
+    // A key held when the window loses the keyboard is let go: its release goes to another window.
+    clear_input();
+    send(WM_KEYDOWN, 'Q', 1);
+    ASSERT_EQ(os_keys_held, 1);
+    EXPECT_EQ(send(WM_KILLFOCUS, 0, 0), 0);
+    EXPECT_EQ(os_keys['Q'], 0);
+    EXPECT_EQ(os_keys_held, 0);
 }
 
 // Key messages as an AZERTY keyboard sends them: the virtual-key code follows the printed letter, the scan code

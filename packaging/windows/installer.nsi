@@ -1,5 +1,6 @@
 ; QuavloII-setup.exe, made on Linux by makensis (the installer-windows target of the Windows cross build):
-;   makensis -DVERSION=1.0.0 -DSTAGE=<folder with quavlo.exe, quavlo-cli.exe, README.txt> -DICON=<quavlo.ico>
+;   makensis -DVERSION=1.1.0 -DSTAGE=<folder with quavlo.exe, quavlo-cli.exe, README.txt, LICENSE.txt,
+;            THIRD-PARTY.txt> -DICON=<quavlo.ico>
 ;            -DOUTFILE=<QuavloII-setup.exe> installer.nsi
 ; Installs both programs for all users (Program Files, HKLM) when run by an administrator, else for the current user
 ; alone ($LOCALAPPDATA\Programs, HKCU), no administrator rights needed; /AllUsers or /CurrentUser choose, /S
@@ -37,6 +38,7 @@ BrandingText "${PRODUCT} ${VERSION}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\quavlo.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT}"
 
+!insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -51,7 +53,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PRODUCT}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "QuavloII developers"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (c) The QuavloII developers, MIT license"
 
 Function .onInit
   SetRegView 64
@@ -74,6 +76,8 @@ Section "QuavloII" SecMain
   File "${STAGE}/quavlo.exe"
   File "${STAGE}/quavlo-cli.exe"
   File "${STAGE}/README.txt"
+  File "${STAGE}/LICENSE.txt"
+  File "${STAGE}/THIRD-PARTY.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The Start menu (for all users or for this one, as the mode says: SHCTX and $SMPROGRAMS follow it).
@@ -107,6 +111,8 @@ Section "Uninstall"
   Delete "$INSTDIR\quavlo.exe"
   Delete "$INSTDIR\quavlo-cli.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSE.txt"
+  Delete "$INSTDIR\THIRD-PARTY.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"

@@ -327,6 +327,11 @@ LRESULT CALLBACK os_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_KEYUP:
         os_set_key(os_key_from_vk(os_vk_of_key_message(wparam, lparam)), 0);
         return 0;
+    case WM_KILLFOCUS:
+        // The releases of keys held now go to another window: without this they would stay down (and repeat).
+        os_clear_keys();
+        os_mouse_down = 0;
+        return 0;
     case WM_MOUSEMOVE:
         os_mouse_x = win_frame_position(lparam, 0, G_WIDTH);
         os_mouse_y = win_frame_position(lparam, 16, G_HEIGHT);

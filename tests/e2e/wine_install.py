@@ -106,7 +106,7 @@ def install_and_remove(setup, wine_run, version, env, display, workdir, song, mo
     started = time.time()
     wine(wine_run, env, setup, "/S", "/" + mode)
     installed = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
-    if installed != ["README.txt", "quavlo-cli.exe", "quavlo.exe", "uninstall.exe"]:
+    if installed != ["LICENSE.txt", "README.txt", "THIRD-PARTY.txt", "quavlo-cli.exe", "quavlo.exe", "uninstall.exe"]:
         raise Failure("the install folder holds %s" % installed)
     if not os.path.exists(os.path.join(menu, "QuavloII.lnk")):
         raise Failure("no Start-menu entry QuavloII.lnk")
