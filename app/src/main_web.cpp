@@ -140,14 +140,14 @@ static void web_frame() {
         app_dialog_answered(answer, path.c_str(), type);
         app_unlock();
     }
-    if (web_take_dropped(&path)) {
+    // A file dropped or a link opened while a dialog is open waits until it has closed.
+    std::string fragment;
+    if (!app_dialog_waiting() && web_take_dropped(&path)) {
         app_lock();
-        // A drop while a dialog is open waits for nothing: the dialog has the page.
         app_file_load_from(path.c_str());
         app_unlock();
     }
-    std::string fragment;
-    if (web_take_fragment(&fragment)) web_open_fragment(fragment);
+    if (!app_dialog_waiting() && web_take_fragment(&fragment)) web_open_fragment(fragment);
 
     app_frame(false);
     web_hand_over_files();
