@@ -25,9 +25,10 @@ constexpr uint16_t DF_LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13
                                          31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t DF_LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t DF_DIST_BASE[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                       193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t DF_DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+constexpr uint16_t DF_DIST_BASE[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                       33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                       1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t DF_DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a dynamic block's header gives the code-length code's lengths.
 constexpr uint8_t DF_CL_ORDER[DF_CODELEN] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -396,9 +397,9 @@ void df_write_block(df_writer* w, const df_token* t, int32_t n, const uint8_t* d
 struct df_reader {
     const uint8_t* in;
     size_t size;
-    size_t pos = 0;     // next byte to take bits from
-    uint32_t bits = 0;  // bits taken but not yet used, the next in the low end
-    int32_t count = 0;  // how many
+    size_t pos = 0;    // next byte to take bits from
+    uint32_t bits = 0; // bits taken but not yet used, the next in the low end
+    int32_t count = 0; // how many
     bool short_input = false;
 
     // The next n bits (n <= 16); past the end they read as 0 and short_input is set.

@@ -58,21 +58,26 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> samples() {
 TEST(LinkCodec, ReadsStreamsOfAnotherCompressor) {
     // Made with zlib's raw deflate: fixed codes, fixed codes with repeats, a stored block, dynamic codes.
     std::vector<uint8_t> dynamic_in(400);
-    for (int i = 0; i < 400; i++) dynamic_in[i] = (uint8_t)"ACGTacgtXY"[(i * i * 7 + i * 3 + (i >> 3) + (i * i * i >> 5)) % 10];
+    for (int i = 0; i < 400; i++)
+        dynamic_in[i] = (uint8_t) "ACGTacgtXY"[(i * i * 7 + i * 3 + (i >> 3) + (i * i * i >> 5)) % 10];
     const struct {
         const char* stream;
         std::vector<uint8_t> want;
     } cases[] = {
         {"cb48cdc9c957c8402701", bytes("hello hello hello hello")},
-        {"0b2c4d2ccbc9f7f454081c65d0920100", [] {
+        {"0b2c4d2ccbc9f7f454081c65d0920100",
+         [] {
              std::string s;
              for (int i = 0; i < 40; i++) s += "QuavloII ";
              return bytes(s);
          }()},
         {"010300fcff616263", bytes("abc")},
-        {"ad90b111445108026b630c68e0051a32063460ff73fc1e2ed88c714140f4b3e6c8291863b05a53648d1f3f80da565592324bc06e7b0e4d"
-         "81f099f731004e7099b3c40c1ecec7ee9ace793b27426336ca4f27b175e0ae7dd750d25ee33e0e87d539ae61ce1b0579e99e89aee41408"
-         "0b6f9a55928a419b82d974dba7e59a39fd212ca8989caadc111a34f92278cc40675d78d09654ebd5f089a99355a9b64adad1dd0733fecff"
+        {"ad90b111445108026b630c68e0051a32063460ff73fc1e2ed88c714140f4b3e6c8291863b05a53648d1f3f80da565592324bc06e7b0e4"
+         "d"
+         "81f099f731004e7099b3c40c1ecec7ee9ace793b27426336ca4f27b175e0ae7dd750d25ee33e0e87d539ae61ce1b0579e99e89aee4140"
+         "8"
+         "0b6f9a55928a419b82d974dba7e59a39fd212ca8989caadc111a34f92278cc40675d78d09654ebd5f089a99355a9b64adad1dd0733fec"
+         "ff"
          "ffb01",
          dynamic_in},
     };
@@ -160,7 +165,7 @@ TEST(LinkCodec, Base64url) {
     const struct {
         const char* raw;
         const char* text;
-    } vectors[] = {{"", ""},           {"f", "Zg"},         {"fo", "Zm8"},       {"foo", "Zm9v"},
+    } vectors[] = {{"", ""},           {"f", "Zg"},          {"fo", "Zm8"},         {"foo", "Zm9v"},
                    {"foob", "Zm9vYg"}, {"fooba", "Zm9vYmE"}, {"foobar", "Zm9vYmFy"}};
     for (const auto& v : vectors) {
         EXPECT_EQ(os_base64url((const uint8_t*)v.raw, strlen(v.raw)), v.text);
@@ -193,8 +198,8 @@ TEST(LinkCodec, SongLinks) {
     const struct {
         const char* fragment;
         int result;
-    } cases[] = {{"", 0},          {"#", 0},          {"#song", 0},        {"#qvl", 0},
-                 {"#qvl=", -1},    {"#qvl=@@@@", -1}, {"#qvl=AAAA", -1},   {"#qvl=y0jNyclXyEAn", -1},
+    } cases[] = {{"", 0},        {"#", 0},          {"#song", 0},      {"#qvl", 0},
+                 {"#qvl=", -1},  {"#qvl=@@@@", -1}, {"#qvl=AAAA", -1}, {"#qvl=y0jNyclXyEAn", -1},
                  {"#qvl=Kw", -1}};
     for (const auto& c : cases) {
         back = {1};

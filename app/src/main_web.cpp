@@ -23,11 +23,11 @@ static constexpr const char* WEB_KEY_UNSAVED = "quavlo.unsaved";
 static constexpr double WEB_STORE_EVERY_MS = 400; // how often the song is compared with the one kept
 static constexpr const char* WEB_WAV = "song.wav";
 
-static std::string web_kept_song;     // the fragment last written to the storage
-static std::string web_kept_name;     // the name last written
-static std::string web_kept_unsaved;  // the unsaved mark last written
-static double web_next_store;         // page clock at which the song is next compared
-static int32_t web_leave_question = -1; // whether the browser asks before the page is left; -1 not set yet
+static std::vector<uint8_t> web_kept_module; // the module bytes last written to the storage
+static std::string web_kept_name;            // the name last written
+static std::string web_kept_unsaved;         // the unsaved mark last written
+static double web_next_store;                // page clock at which the song is next compared
+static int32_t web_leave_question = -1;      // whether the browser asks before the page is left; -1 not set yet
 
 // No audio thread: the page's audio context takes the samples itself.
 static bool web_no_audio_thread() { return true; }
@@ -80,7 +80,7 @@ static void web_restore_song() {
         }
         if (unsaved == "1") app_undo_mark_unsaved();
         app_show_title();
-        web_kept_song = fragment;
+        web_kept_module = module;
         web_kept_name = named ? name : "";
         web_kept_unsaved = unsaved;
     }
@@ -100,14 +100,13 @@ static void web_keep_song() {
         web_leave_question = changed ? 1 : 0;
         web_set_leave_question(web_leave_question);
     }
-    if (!packed) return;
-    const std::string fragment = app_link_fragment(module.data(), size);
     const std::string unsaved = changed ? "1" : "0";
-    if (fragment == web_kept_song && name == web_kept_name && unsaved == web_kept_unsaved) return;
+    if (!packed || (module == web_kept_module && name == web_kept_name && unsaved == web_kept_unsaved)) return;
+    const std::string fragment = app_link_fragment(module.data(), size);
     web_store(WEB_KEY_SONG, fragment);
     web_store(WEB_KEY_NAME, name);
     web_store(WEB_KEY_UNSAVED, unsaved);
-    web_kept_song = fragment;
+    web_kept_module = module;
     web_kept_name = name;
     web_kept_unsaved = unsaved;
 }
@@ -125,7 +124,8 @@ static void web_hand_over_files() {
             names.push_back(name);
         }
         closedir(dir);
-        for (const std::string& name : names) web_download((std::string(WEB_DOWNLOAD_DIR) + "/" + name).c_str(), name.c_str());
+        for (const std::string& name : names)
+            web_download((std::string(WEB_DOWNLOAD_DIR) + "/" + name).c_str(), name.c_str());
     }
     struct stat info;
     if (!audio_engine.capture.wav_file && !audio_engine.capture.queue && stat(WEB_WAV, &info) == 0)
@@ -165,6 +165,6 @@ int main() {
     mkdir(WEB_DOWNLOAD_DIR, 0755);
     app_start();
     web_restore_song();
-    web_run_frames(web_frame);
+    web_run_frames(web_frame, web_keep_song);
     return 0;
 }

@@ -118,7 +118,7 @@ var LibraryQuavloWeb = {
     string: function(text) { return allocateUTF8(String(text)); },
   },
 
-  web_js_init_page__deps: ['$QV', '$FS', 'web_dropped', 'web_fragment_changed_now', 'malloc', 'free'],
+  web_js_init_page__deps: ['$QV', '$FS', 'web_dropped', 'web_fragment_changed_now', 'web_leaving', 'malloc', 'free'],
   web_js_init_page: function() {
     window.quavlo = QV;
     QV.canvas = document.getElementById('canvas');
@@ -140,13 +140,21 @@ var LibraryQuavloWeb = {
       var file = e.dataTransfer && e.dataTransfer.files && e.dataTransfer.files[0];
       if (!file) return;
       file.arrayBuffer().then(function(buffer) {
-        var ptr = QV.string(QV.writePicked(file.name, buffer));
+        var path = QV.writePicked(file.name, buffer);
+        // With LOAD's box open, the file dropped is its answer.
+        if (QV.openChosen) {
+          QV.openChosen(path);
+          return;
+        }
+        var ptr = QV.string(path);
         _web_dropped(ptr);
         _free(ptr);
       });
     });
     window.addEventListener('hashchange', function() { _web_fragment_changed_now(); });
     window.addEventListener('beforeunload', function(e) {
+      // The song as it is this moment goes to the storage, and decides the question.
+      _web_leaving();
       if (!QV.leave) return;
       e.preventDefault();
       e.returnValue = '';
@@ -197,14 +205,18 @@ var LibraryQuavloWeb = {
       caption: 'LOAD',
       buttons: [{label: 'Choose file', isDefault: true, action: function() { picker.click(); }},
                 {label: 'Cancel', value: 0, isCancel: true}]
-    }, function(value) { QV.answer(value ? 1 : 0, value ? chosen : ''); });
+    }, function(value) {
+      QV.openChosen = null;
+      QV.answer(value ? 1 : 0, value ? chosen : '');
+    });
+    QV.openChosen = function(path) {
+      chosen = path;
+      close(1);
+    };
     picker.addEventListener('change', function() {
       var file = picker.files && picker.files[0];
       if (!file) return;
-      file.arrayBuffer().then(function(buffer) {
-        chosen = QV.writePicked(file.name, buffer);
-        close(1);
-      });
+      file.arrayBuffer().then(function(buffer) { QV.openChosen(QV.writePicked(file.name, buffer)); });
     });
     picker.click();
   },

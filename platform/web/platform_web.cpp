@@ -48,6 +48,7 @@ static int web_answer_type;                   // the save dialog's file type
 static std::string web_dropped_path;          // a file dropped on the page, still to be taken; "" none
 static bool web_fragment_changed = true;      // the page's fragment is still to be taken (at first: as opened)
 static void (*web_frame)();                   // the program's loop, called on every animation frame
+static void (*web_leave)();                   // called as the page is about to be left
 
 // ---- Clock
 
@@ -63,8 +64,8 @@ int os_poll_event() { return OS_EVENT_NONE; }
 // ---- Input
 
 static EM_BOOL web_on_key(int type, const EmscriptenKeyboardEvent* e, void*) {
-    const int32_t taken = web_key_event(e->code, e->key, e->altKey, e->metaKey, type == EMSCRIPTEN_EVENT_KEYDOWN,
-                                        e->repeat);
+    const int32_t taken =
+        web_key_event(e->code, e->key, e->altKey, e->metaKey, type == EMSCRIPTEN_EVENT_KEYDOWN, e->repeat);
     return taken ? EM_TRUE : EM_FALSE;
 }
 
@@ -172,7 +173,8 @@ static void web_save_target(const char* name, std::string* path, int* type) {
     for (char& c : file)
         if (c == '/' || c == '\\') c = '_';
     const size_t n = file.size();
-    *type = n >= 2 && file[n - 2] == '.' && (file[n - 1] == 'h' || file[n - 1] == 'H') ? OS_FILE_HEADER : OS_FILE_MODULE;
+    *type =
+        n >= 2 && file[n - 2] == '.' && (file[n - 1] == 'h' || file[n - 1] == 'H') ? OS_FILE_HEADER : OS_FILE_MODULE;
     if (*type == OS_FILE_MODULE && file.find('.') == std::string::npos) file += ".qvl";
     *path = std::string(WEB_DOWNLOAD_DIR) + "/" + file;
 }
@@ -257,7 +259,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE void web_animation_frame() {
 // Milliseconds until the next step is due (0: now), for the page to wake the loop between two animation frames.
 extern "C" EMSCRIPTEN_KEEPALIVE int32_t web_step_wait() { return os_frame_due(); }
 
-void web_run_frames(void (*frame)()) {
+extern "C" EMSCRIPTEN_KEEPALIVE void web_leaving() {
+    if (web_leave) web_leave();
+}
+
+void web_run_frames(void (*frame)(), void (*leaving)()) {
     web_frame = frame;
+    web_leave = leaving;
     web_js_run_frames();
 }

@@ -45,6 +45,8 @@ void web_show_link(const std::string& link);
 void web_set_leave_question(int32_t on);
 // Milliseconds from the page's clock.
 double web_now_ms();
-// Calls frame for every animation frame of the browser, and about ten times a second while the page is hidden
-// (when the browser gives it no animation frames): the program's loop. Returns at once.
-void web_run_frames(void (*frame)());
+// Calls frame for every animation frame of the browser (and between two of them when a step falls due before the
+// next), and about ten times a second while the page is hidden (when the browser gives it no animation frames):
+// the program's loop; and leaving as the page is about to be left, before the browser decides whether to ask.
+// Returns at once.
+void web_run_frames(void (*frame)(), void (*leaving)());

@@ -230,6 +230,21 @@ async function main() {
     const loaded = await save(page, downloads, 'loaded.qvl');
     check(Buffer.compare(loaded.bytes, tune) === 0, 'LOAD takes a file from the page\'s picker');
 
+    // With LOAD's box open, a file dropped on the page is the one chosen.
+    await page.focus('#canvas');
+    await keys(page, ['Ctrl+KeyL']);
+    await page.waitForSelector('.overlay button');
+    const jingle = fs.readFileSync(path.join(sourceDir, 'examples/jingle.qvl'));
+    await page.evaluate((bytes) => {
+      const data = new DataTransfer();
+      data.items.add(new File([new Uint8Array(bytes)], 'jingle.qvl'));
+      document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));
+    }, [...jingle]);
+    const dropped = await page.waitForFunction(() => document.title === 'QuavloII - jingle.qvl' &&
+                                               !document.querySelector('.overlay'), {timeout: 5000})
+      .then(() => true, () => false);
+    check(dropped, 'a file dropped on LOAD\'s box is loaded');
+
     // The share key: the link shown loads the same song.
     await page.focus('#canvas');
     await keys(page, ['F12']);
