@@ -254,6 +254,15 @@ async function main() {
           'F12 shows the song\'s link', shared.length + ' characters');
     await closeBoxes(page);
 
+    // A larger window: the canvas twice as large, and a click on the NEW button lands on it.
+    await page.setViewport({width: 1900, height: 1100});
+    await h.sleep(200);
+    const doubled = await page.evaluate(() => getComputedStyle(document.getElementById('canvas')).width);
+    await page.click('#canvas', {offset: {x: 2 * 55, y: 2 * 115}, delay: 150});
+    const renewed = await page.waitForFunction(() => document.title === 'QuavloII', {timeout: 5000})
+      .then(() => true, () => false);
+    check(doubled === '1800px' && renewed, 'twice as large, the mouse is mapped back: NEW clicked', doubled);
+
     // (f) Offline: the service worker opens the page without its server.
     const before = server.requests.length;
     server.closeAllConnections();
