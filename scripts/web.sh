@@ -32,6 +32,8 @@ emcmake cmake -S . -B build-web -DCMAKE_BUILD_TYPE=Release \
   -DQUAVLO_HOST_PICTURES="$root/build/tools/quavlo-make-pictures" >/dev/null
 cmake --build build-web -j"$jobs"
 site=build-web/site
+# The replayer's web module builds beside the site, with its own script, where there is one.
+if [ -x scripts/web-replay.sh ]; then scripts/web-replay.sh; fi
 echo "site: $site ($(cd "$site" && ls | tr '\n' ' '))"
 
 case "$mode" in
