@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build (unit, reference and end-to-end tests), the same suites under
+# Builds and runs every test: the plain build (unit, reference and end-to-end tests), the browser's page (built
+# with emscripten, driven in headless Chromium), the same suites under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the audio stress test under ThreadSanitizer, the Windows
 # cross-build with its tests under Wine, the Linux release artifacts built twice (lintian, AppStream and
 # desktop-entry checks on the way) to show they come out byte for byte the same, and the two fuzz targets.
@@ -14,6 +15,10 @@ echo "== plain build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== web: the site built with emcc, the page in headless Chromium from 127.0.0.1"
+scripts/web.sh --build
+(cd tests/web && node web_test.js "$root/build-web/site" "$root/build/tools/quavlo-cli" "$root")
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVLO_SANITIZE=ON -DQUAVLO_BENCH=OFF >/dev/null

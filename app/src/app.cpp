@@ -12,6 +12,7 @@
 
 app_state app;                     // the application's state; main thread
 const char* app_start_file;        // module named on the command line; null for none
+void (*app_share_module)(const uint8_t* data, int32_t size); // takes the song's bytes for a link; null: none
 static int32_t app_lock_depth;     // how many times the main thread holds audio_lock through app_lock
 static int32_t app_start_unusable; // 1 while the start-up module's "Can not load" box is still to be shown
 

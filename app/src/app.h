@@ -9,6 +9,8 @@
 #include "sound.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // An on-screen button: its rectangle, its label and how many interface redraws it has been held down for.
 struct ui_button {
@@ -40,6 +42,18 @@ struct app_editor {
     int32_t clip_pattern;  // pattern the block was copied from
 };
 
+// File commands that may wait for the musician: which one is on its way and what it does next.
+enum : int32_t { APP_JOB_NONE, APP_JOB_NEW, APP_JOB_LOAD, APP_JOB_LOAD_FILE, APP_JOB_SAVE, APP_JOB_QUIT };
+enum : int32_t { APP_STAGE_QUESTION, APP_STAGE_SAVE_DIALOG, APP_STAGE_OPEN_DIALOG, APP_STAGE_FINISH };
+struct app_file_job {
+    int32_t command;          // APP_JOB_*: the command on its way, APP_JOB_NONE when none is
+    int32_t stage;            // APP_STAGE_*: what it does next
+    uint8_t waiting;          // 1 while the dialog or question of its stage is open (a backend that cannot wait)
+    uint8_t written;          // the song was written to a file on the way
+    uint8_t quit;             // closing: the program may end
+    char path[OS_PATH_CHARS]; // APP_JOB_LOAD_FILE: the file to load
+};
+
 struct app_state {
     snd_song song;          // the one song being edited and played (player slot 0)
     ui_button btn_load;     // LOAD button
@@ -59,6 +73,7 @@ struct app_state {
     uint8_t title_stale;          // song_name changed since the window title was last set
     uint8_t help_open;            // the help screen is shown over the grid (F9)
     uint8_t help_drawn;           // what the help layer shows: 1 the help screen, 0 nothing
+    app_file_job job;             // the file command on its way, and the dialog it waits for
 };
 
 // The tracker's start-up, step and shut-down, and the loop the native entry points run (app.cpp).
@@ -82,6 +97,10 @@ extern app_state app;              // the application's state; main thread
 extern int32_t status_pattern;     // the song's current pattern as of the last interface drawing, -1 at start
 extern int32_t status_order_pos;   // the song's order position as of the last interface drawing, -1 at start
 extern const char* app_start_file; // module named on the command line, loaded by app_init; null for none
+// The share key (F12) was pressed: the song's module bytes, for a host that can pass songs on as links (the
+// browser's page sets it); null: the key does nothing.
+extern void (*app_share_module)(const uint8_t* data, int32_t size);
+constexpr int32_t KEY_SHARE = 123; // F12's key index
 
 // The lock between the editor and the audio thread. app_lock/app_unlock count how deep the main thread holds
 // it, so that a modal dialog can release it completely and take it back to the same depth.
@@ -118,7 +137,17 @@ int app_load_file(const char* path);
 void app_report_start_file();
 // Shows an "ERROR" message box with audio_lock released; input that reached the window meanwhile is forgotten.
 void app_show_message(const char* text);
-int app_file_save(); // 1 when the song was written to a file
+int app_file_save(); // 1 when the song was written to a file (by now: not while its dialog is still open)
+// LOAD of a file already chosen (dropped on the page, or the song of a link): the save question first, then the
+// file replaces the song, or "Can not load". False when another command is still waiting for its dialog.
+bool app_file_load_from(const char* path);
+// A command waits for a dialog or the question that the backend could not wait for (OS_DIALOG_PENDING); the
+// editor takes no input meanwhile.
+bool app_dialog_waiting();
+// The answer to the dialog or question the command waits for: the question's answer (OS_ANSWER_*) or the
+// dialog's result (1 chosen, 0 cancelled, -1 a path too long) with the chosen path and, for SAVE, the file type.
+// The command goes on from there. Nothing happens when no command waits.
+void app_dialog_answered(int answer, const char* path, int file_type);
 void app_file_wav();
 // Ends the WAV capture, if one runs: the audio thread stops handing blocks over, and the blocks still queued are
 // written with the lock released. Nothing happens without a capture.
@@ -127,6 +156,17 @@ void app_end_capture();
 // again and the "Can not save" box is shown, once per failed capture. Called at the start of each update.
 void app_report_wav_failure();
 void app_show_title(); // the window title names the song's file and marks unsaved changes
+// The share key: the song's module bytes go to app_share_module, when the host has set it.
+void app_share_song();
+
+// Song links (song_link.cpp): the fragment APP_LINK_MARK and the module bytes, raw DEFLATE in base64url.
+constexpr const char* APP_LINK_MARK = "#qvl=";
+constexpr size_t APP_LINK_MAX_BYTES = 512 * 1024; // more than the longest module the reader can use
+// The fragment that carries these module bytes.
+std::string app_link_fragment(const uint8_t* module, int32_t size);
+// The module bytes a fragment carries: 1 with the bytes, 0 when the fragment is no song link (empty, or another
+// fragment), -1 when it is one whose bytes cannot be read back (then *module is empty).
+int app_link_module(const char* fragment, std::vector<uint8_t>* module);
 
 // Command line (command_line.cpp), read by the entry point before the frame loop starts.
 enum { APP_CMD_RUN = 0, APP_CMD_HELP = 1, APP_CMD_VERSION = 2, APP_CMD_ERROR = 3 };
@@ -158,6 +198,7 @@ bool app_undo();                                  // takes back the last step; f
 bool app_redo();                                  // does the last undone step again; false when there is none
 void app_undo_clear();                            // forgets every step: the song is new or loaded, unchanged
 void app_undo_mark_saved();                       // the song as it is now is kept in a file
+void app_undo_mark_unsaved();                     // the song as it is now is kept in no file (restored from storage)
 bool app_song_changed();                          // differs from the song as created, loaded or last saved
 int32_t app_undo_depth();                         // steps that can be undone
 int32_t app_redo_depth();                         // steps that can be redone

@@ -452,6 +452,12 @@ void app_update() {
     app_lock();
     app_report_start_file();
     app_report_wav_failure();
+    // While a file command waits for its dialog, the dialog has the keyboard.
+    if (app_dialog_waiting()) {
+        os_last_key = 0;
+        app_unlock();
+        return;
+    }
     if (app_help_keys()) {
         app_unlock();
         return;
@@ -475,6 +481,8 @@ void app_update() {
         // The commands may have replaced the song or its pattern table.
         p = app_current_pattern();
     }
+
+    if (app_pressed(KEY_SHARE)) app_share_song();
 
     if (app_pressed(KEY_RETURN)) app_play_stop();
 

@@ -20,6 +20,8 @@ static void app_forget_input() {
     os_mouse_down = 0;
 }
 
+static void app_song_replaced();
+
 static int app_open_dialog(char* path) {
     const int32_t depth = app_release_lock();
     const int chosen = os_open_dialog(path, APP_PATH_CHARS, app.song_dir);
@@ -56,22 +58,198 @@ static void app_set_song_name(const char* path) {
     app.title_stale = 1;
 }
 
-// Before unsaved changes would be discarded: Save (the SAVE command), Discard or Cancel. Returns 1 when the
-// command may go on: nothing was unsaved, the musician discarded it, or the song was written to a file.
-static int app_may_discard(const char* text) {
-    if (!app_song_changed()) return 1;
-    const int32_t depth = app_release_lock();
-    const int answer = os_ask_save_changes(text, "Unsaved changes");
-    app_reacquire_lock(depth);
+// ---- File commands on their way
+//
+// A command that may need the musician goes through stages: the save question (NEW, LOAD and closing, when the
+// song has unsaved changes), the save dialog (SAVE, or the answer Save), the open dialog (LOAD), and its own
+// work. A native backend answers each dialog at once, so a command runs to its end within the step that started
+// it; a browser's page only starts the dialog, the command waits in its stage, and app_dialog_answered takes it
+// on from there when the answer comes.
+
+static const char* app_question_text(int32_t command) {
+    switch (command) {
+    case APP_JOB_NEW:
+        return "The song has unsaved changes. Save them before starting a new song?";
+    case APP_JOB_QUIT:
+        return "The song has unsaved changes. Save them before closing?";
+    default:
+        return "The song has unsaved changes. Save them before loading another song?";
+    }
+}
+
+// The stage after the question has let the song go.
+static int32_t app_stage_after_question(int32_t command) {
+    return command == APP_JOB_LOAD ? APP_STAGE_OPEN_DIALOG : APP_STAGE_FINISH;
+}
+
+// Writes the song as the save dialog's answer asks. A module written is the song's file from now on; a header
+// export leaves the song's file and its changes as they were, since LOAD cannot read it back.
+static int app_write_song(const char* path, int type) {
+    int32_t ok;
+    if (type == OS_FILE_HEADER) {
+        // The array is named after the file, as a C identifier; it may be one byte longer than the path.
+        char name[APP_PATH_CHARS + 1];
+        snd_header_name(path, name, (int32_t)sizeof name);
+        ok = export_c_header(path, name, &app.song);
+    } else {
+        ok = save_module(path, &app.song);
+        if (ok) {
+            app_undo_mark_saved();
+            app_set_song_name(path);
+        }
+    }
+    if (!ok) app_show_message("Can not save");
+    return ok ? 1 : 0;
+}
+
+static void app_finish_command(app_file_job& job) {
+    switch (job.command) {
+    case APP_JOB_NEW:
+        snd_free_song(&audio_engine, &app.song);
+        snd_create_song(&audio_engine, &app.song, 1);
+        app_song_replaced();
+        app.song_name[0] = 0;
+        app.title_stale = 1;
+        break;
+    case APP_JOB_LOAD_FILE:
+        snd_stop_song(&audio_engine, &app.song);
+        if (!app_load_file(job.path)) app_show_message("Can not load");
+        break;
+    case APP_JOB_QUIT:
+        job.quit = 1;
+        break;
+    default:
+        break;
+    }
+}
+
+// The answer a waiting stage was given, in place of asking again.
+struct app_answer {
+    int value;        // the question's answer, or the dialog's result (1 chosen, 0 cancelled, -1 too long)
+    const char* path; // the chosen file
+    int type;         // the save dialog's file type
+};
+
+// Takes the command on from its stage until it is done, or until a dialog it started has not answered yet.
+static void app_run_command(const app_answer* given) {
+    app_file_job& job = app.job;
+    job.waiting = 0;
+    while (job.command != APP_JOB_NONE) {
+        switch (job.stage) {
+        case APP_STAGE_QUESTION: {
+            if (!app_song_changed()) {
+                job.stage = app_stage_after_question(job.command);
+                break;
+            }
+            int answer = OS_ANSWER_CANCEL;
+            if (given) {
+                answer = given->value;
+                given = nullptr;
+            } else {
+                const int32_t depth = app_release_lock();
+                answer = os_ask_save_changes(app_question_text(job.command), "Unsaved changes");
+                app_reacquire_lock(depth);
+                app_forget_input();
+            }
+            if (answer == OS_DIALOG_PENDING) {
+                job.waiting = 1;
+                return;
+            }
+            if (answer == OS_ANSWER_DISCARD)
+                job.stage = app_stage_after_question(job.command);
+            else if (answer == OS_ANSWER_SAVE)
+                job.stage = APP_STAGE_SAVE_DIALOG;
+            else
+                job.command = APP_JOB_NONE;
+            break;
+        }
+        case APP_STAGE_SAVE_DIALOG: {
+            snd_stop_song(&audio_engine, &app.song);
+            char path[APP_PATH_CHARS] = "";
+            int type = OS_FILE_MODULE;
+            int chosen;
+            if (given) {
+                chosen = given->value;
+                type = given->type;
+                snprintf(path, sizeof path, "%s", given->path ? given->path : "");
+                if (chosen > 0 && given->path && strlen(given->path) >= sizeof path) chosen = -1;
+                given = nullptr;
+            } else {
+                chosen = app_save_dialog(path, &type);
+            }
+            if (chosen == OS_DIALOG_PENDING) {
+                job.waiting = 1;
+                return;
+            }
+            if (chosen < 0) app_show_message("Can not save");
+            if (chosen <= 0 || !app_write_song(path, type)) {
+                job.command = APP_JOB_NONE;
+                break;
+            }
+            job.written = 1;
+            if (job.command == APP_JOB_SAVE)
+                job.command = APP_JOB_NONE;
+            else
+                job.stage = app_stage_after_question(job.command);
+            break;
+        }
+        case APP_STAGE_OPEN_DIALOG: {
+            snd_stop_song(&audio_engine, &app.song);
+            char path[APP_PATH_CHARS] = "";
+            int chosen;
+            if (given) {
+                chosen = given->value;
+                snprintf(path, sizeof path, "%s", given->path ? given->path : "");
+                if (chosen > 0 && given->path && strlen(given->path) >= sizeof path) chosen = -1;
+                given = nullptr;
+            } else {
+                chosen = app_open_dialog(path);
+            }
+            if (chosen == OS_DIALOG_PENDING) {
+                job.waiting = 1;
+                return;
+            }
+            job.command = APP_JOB_NONE;
+            if (chosen != 0 && (chosen < 0 || !app_load_file(path))) app_show_message("Can not load");
+            break;
+        }
+        default:
+            app_finish_command(job);
+            job.command = APP_JOB_NONE;
+            break;
+        }
+    }
+}
+
+// Starts a command from its first stage; a command still waiting for a dialog is not interrupted.
+static bool app_start_command(int32_t command, int32_t stage) {
+    app_file_job& job = app.job;
+    if (job.command != APP_JOB_NONE) return false;
+    job.command = command;
+    job.stage = stage;
+    job.written = 0;
+    job.quit = 0;
+    app_run_command(nullptr);
+    return true;
+}
+
+bool app_dialog_waiting() { return app.job.command != APP_JOB_NONE && app.job.waiting; }
+
+void app_dialog_answered(int answer, const char* path, int file_type) {
+    if (!app_dialog_waiting()) return;
+    const app_answer given = {answer, path, file_type};
+    app_run_command(&given);
     app_forget_input();
-    if (answer == OS_ANSWER_DISCARD) return 1;
-    if (answer == OS_ANSWER_SAVE) return app_file_save();
-    return 0;
+    app.editor.status_dirty = 1;
+    app.editor.pattern_dirty = 1;
 }
 
 int app_confirm_quit() {
     app_lock();
-    const int quit = app_may_discard("The song has unsaved changes. Save them before closing?");
+    app_start_command(APP_JOB_QUIT, APP_STAGE_QUESTION);
+    const int quit = app.job.quit;
+    // Closing cannot wait for an answer that is still to come: the window stays.
+    app.job.command = APP_JOB_NONE;
     app_unlock();
     return quit;
 }
@@ -83,14 +261,7 @@ static void app_song_replaced() {
     app.editor.status_dirty = 1;
 }
 
-void app_file_new() {
-    if (!app_may_discard("The song has unsaved changes. Save them before starting a new song?")) return;
-    snd_free_song(&audio_engine, &app.song);
-    snd_create_song(&audio_engine, &app.song, 1);
-    app_song_replaced();
-    app.song_name[0] = 0;
-    app.title_stale = 1;
-}
+void app_file_new() { app_start_command(APP_JOB_NEW, APP_STAGE_QUESTION); }
 
 // The file is read before the song is touched: a file that does not give a usable song leaves the song as
 // it was.
@@ -108,40 +279,17 @@ int app_load_file(const char* path) {
     return 1;
 }
 
-void app_file_load() {
-    if (!app_may_discard("The song has unsaved changes. Save them before loading another song?")) return;
-    snd_stop_song(&audio_engine, &app.song);
-    char path[APP_PATH_CHARS] = "";
-    const int chosen = app_open_dialog(path);
-    if (chosen == 0) return;
-    if (chosen < 0 || !app_load_file(path)) app_show_message("Can not load");
+void app_file_load() { app_start_command(APP_JOB_LOAD, APP_STAGE_QUESTION); }
+
+bool app_file_load_from(const char* path) {
+    if (app.job.command != APP_JOB_NONE) return false;
+    snprintf(app.job.path, sizeof app.job.path, "%s", path ? path : "");
+    return app_start_command(APP_JOB_LOAD_FILE, APP_STAGE_QUESTION);
 }
 
-// A module written is the song's file from now on; a header export leaves the song's file and its changes as
-// they were, since LOAD cannot read it back.
 int app_file_save() {
-    snd_stop_song(&audio_engine, &app.song);
-    char path[APP_PATH_CHARS] = "";
-    int type = OS_FILE_MODULE;
-    const int chosen = app_save_dialog(path, &type);
-    if (chosen < 0) app_show_message("Can not save");
-    if (chosen <= 0) return 0;
-
-    int32_t ok;
-    if (type == OS_FILE_HEADER) {
-        // The array is named after the file, as a C identifier; it may be one byte longer than the path.
-        char name[APP_PATH_CHARS + 1];
-        snd_header_name(path, name, (int32_t)sizeof name);
-        ok = export_c_header(path, name, &app.song);
-    } else {
-        ok = save_module(path, &app.song);
-        if (ok) {
-            app_undo_mark_saved();
-            app_set_song_name(path);
-        }
-    }
-    if (!ok) app_show_message("Can not save");
-    return ok ? 1 : 0;
+    if (!app_start_command(APP_JOB_SAVE, APP_STAGE_SAVE_DIALOG)) return 0;
+    return app.job.written;
 }
 
 void app_end_capture() {
@@ -192,4 +340,13 @@ void app_show_title() {
     else
         snprintf(title, sizeof title, "QuavloII%s", changed ? " *" : "");
     os_set_title(title);
+}
+
+void app_share_song() {
+    if (!app_share_module) return;
+    const int32_t size = snd_pack_module(&app.song, nullptr, 0);
+    if (size <= 0) return;
+    uint8_t* data = (uint8_t*)os_alloc(size);
+    if (snd_pack_module(&app.song, data, size) == size) app_share_module(data, size);
+    os_free(&data);
 }

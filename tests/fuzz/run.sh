@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the module fuzzers with clang in their own build directory and runs each for a bounded time (30 s, or
-# QUAVLO_FUZZ_SECONDS): fuzz_reader (reader, writer round trip and repair) and fuzz_module (playback). Fails on
+# QUAVLO_FUZZ_SECONDS): fuzz_reader (reader, writer round trip and repair), fuzz_module (playback) and fuzz_link
+# (the song link's base64url, DEFLATE both ways, and the module reader behind). Fails on
 # any finding. Usage: tests/fuzz/run.sh <repo-root>
 set -euo pipefail
 root=$(cd "${1:-$(dirname "$0")/../..}" && pwd)
@@ -9,10 +10,10 @@ seconds=${QUAVLO_FUZZ_SECONDS:-30}
 work="$root/tests/fuzz/corpus-work" # inputs the fuzzers find; kept between runs, never committed
 
 CC=clang CXX=clang++ cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"${QUAVLO_JOBS:-2}" --target fuzz_reader fuzz_module >/dev/null
+cmake --build "$build" -j"${QUAVLO_JOBS:-2}" --target fuzz_reader fuzz_module fuzz_link >/dev/null
 
 failed=0
-for target in fuzz_reader fuzz_module; do
+for target in fuzz_reader fuzz_module fuzz_link; do
   mkdir -p "$work/$target"
   log="$build/$target.log"
   status=0

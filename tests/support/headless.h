@@ -29,6 +29,8 @@ extern int32_t hl_message_boxes;                          // message boxes shown
 extern std::string hl_message_text, hl_message_caption;   // the last message box
 extern std::function<void()> hl_on_modal;                 // called while a dialog or message box is open
 extern int hl_ask_answer;                                 // the save question's answer; Discard unless a test sets it
+extern bool hl_dialogs_pending; // the dialogs and the question only start, as on a browser's page: they return
+                                // OS_DIALOG_PENDING and the test answers with app_dialog_answered
 extern int32_t hl_questions;                              // save questions asked
 extern std::string hl_question_text, hl_question_caption; // the last save question
 extern std::string hl_title;                              // the window's title as last set

@@ -30,6 +30,7 @@ int32_t hl_message_boxes;
 std::string hl_message_text, hl_message_caption;
 std::function<void()> hl_on_modal;
 int hl_ask_answer = OS_ANSWER_DISCARD;
+bool hl_dialogs_pending;
 int32_t hl_questions;
 std::string hl_question_text, hl_question_caption;
 std::string hl_title;
@@ -104,6 +105,7 @@ void hl_reset() {
     hl_message_caption.clear();
     hl_on_modal = nullptr;
     hl_ask_answer = OS_ANSWER_DISCARD;
+    hl_dialogs_pending = false;
     hl_questions = 0;
     hl_question_text.clear();
     hl_question_caption.clear();
@@ -171,6 +173,7 @@ void os_present(int32_t width, int32_t height) {
 static int hl_answer(const std::string& answer, char* path, int32_t capacity) {
     hl_dialogs++;
     if (hl_on_modal) hl_on_modal();
+    if (hl_dialogs_pending) return OS_DIALOG_PENDING;
     if (answer.empty() || capacity <= 0) return 0;
     if ((int32_t)answer.size() >= capacity) return -1;
     memcpy(path, answer.c_str(), answer.size() + 1);
@@ -203,7 +206,7 @@ int os_ask_save_changes(const char* text, const char* caption) {
     hl_question_text = text ? text : "";
     hl_question_caption = caption ? caption : "";
     if (hl_on_modal) hl_on_modal();
-    return hl_ask_answer;
+    return hl_dialogs_pending ? OS_DIALOG_PENDING : hl_ask_answer;
 }
 
 void os_set_title(const char* title) {
