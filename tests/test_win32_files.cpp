@@ -10,13 +10,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+
+snd_engine eng; // the engine the song is made, read and recorded with
 
 std::string utf8(const std::wstring& wide) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
@@ -49,10 +50,9 @@ TEST(Win32Files, NamesInAnyScriptReachTheDiskAsTheyAre) {
     fs::current_path(dir);
     const std::string folder = utf8(dir.wstring()) + "\\";
 
-    sound_amplitude = 32767;
-    snd_ready_players();
+    snd_init_engine(&eng);
     snd_song song;
-    snd_create_song(&song, 1);
+    snd_create_song(&eng, &song, 1);
     *snd_cell_field(song.patterns[0], 2, 0, 5) = 40;
     *snd_cell_flags(song.patterns[0], 2, 5) = 1;
     const std::string module = folder + "мелодия 曲.qvl";
@@ -63,10 +63,10 @@ TEST(Win32Files, NamesInAnyScriptReachTheDiskAsTheyAre) {
     ASSERT_EQ(save_module(module.c_str(), &song), 1);
     EXPECT_EQ(read_wide(dir / L"мелодия 曲.qvl"), packed(&song));
 
-    snd_song loaded = load_module(module.c_str());
+    snd_song loaded = load_module(&eng, module.c_str());
     ASSERT_TRUE(snd_song_usable(&loaded));
     EXPECT_EQ(packed(&loaded), packed(&song));
-    snd_free_song(&loaded);
+    snd_free_song(&eng, &loaded);
 
     const std::string header = folder + "楽譜.h";
     char name[64];
@@ -76,16 +76,13 @@ TEST(Win32Files, NamesInAnyScriptReachTheDiskAsTheyAre) {
     EXPECT_NE(std::string(text.begin(), text.end()).find("const byte ______[]=\n{\n"), std::string::npos)
         << "each byte of the name's UTF-8 becomes one '_'";
 
-    wav_start();
-    ASSERT_NE(wav_file, nullptr);
+    wav_start(&eng);
+    ASSERT_NE(eng.capture.wav_file, nullptr);
     std::vector<int16_t> block(SND_BLOCK, 1000);
-    {
-        std::lock_guard<std::recursive_mutex> hold(audio_lock);
-        wav_append(block.data());
-    }
-    wav_stop();
+    wav_append(&eng, block.data());
+    wav_stop(&eng);
     EXPECT_EQ(read_wide(dir / L"song.wav").size(), 44u + 2u * SND_BLOCK);
-    snd_free_song(&song);
+    snd_free_song(&eng, &song);
 
     // Exactly these names, and no temporary file left behind.
     std::vector<std::wstring> names;
