@@ -18,6 +18,7 @@ endif()
 if(TARGET quavlo_replay AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME replay_library_symbols
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:quavlo_replay>
+                   -DHEADER=${CMAKE_SOURCE_DIR}/replay/quavlo_replay.h
                    -P ${CMAKE_CURRENT_LIST_DIR}/replay/check_library_symbols.cmake)
 endif()
 
