@@ -34,3 +34,12 @@ if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
                    ${CMAKE_CURRENT_BINARY_DIR}/amalgamation $<TARGET_FILE:quavlo-cli> ${mingw_cxx})
   set_tests_properties(replay_amalgamation PROPERTIES LABELS slow TIMEOUT 600)
 endif()
+
+# The ways a game takes the replayer: installed (find_package, pkg-config) from a build of the replayer alone with
+# the small mixer, whose size is checked, and added with add_subdirectory to a C project.
+if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME replay_consumers
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/replay/check_consumers.sh ${CMAKE_SOURCE_DIR}
+                   ${CMAKE_CURRENT_BINARY_DIR}/consumers $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(replay_consumers PROPERTIES LABELS slow TIMEOUT 900)
+endif()

@@ -6,7 +6,7 @@ cmake_minimum_required(VERSION 3.24)
 execute_process(COMMAND ${NM} -g --defined-only --format=just-symbols ${LIBRARY} OUTPUT_VARIABLE defined
                 RESULT_VARIABLE failed)
 execute_process(COMMAND ${NM} -u --format=just-symbols ${LIBRARY} OUTPUT_VARIABLE undefined)
-if(failed OR NOT undefined MATCHES "memcpy")
+if(failed OR NOT defined MATCHES "qvl_replay_open")
   message(FATAL_ERROR "${NM} read no symbols from ${LIBRARY}")
 endif()
 
