@@ -42,8 +42,8 @@ struct qvl_slot {
     qvl_song* song;
 };
 
-static constexpr int32_t QVL_SLOT_BITS = 12;                             // low bits of a handle: slot index + 1
-static constexpr uintptr_t QVL_SLOT_MASK = ((uintptr_t)1 << QVL_SLOT_BITS) - 1; // at most 4095 songs open at once
+static constexpr int32_t QVL_SLOT_BITS = 12; // low bits of a handle: slot index + 1
+static constexpr uintptr_t QVL_SLOT_MASK = ((uintptr_t)1 << QVL_SLOT_BITS) - 1; // 4080 songs open at most
 
 static qvl_slot* qvl_slots;              // the handle table, null while no song is open; under qvl_slots_busy
 static int32_t qvl_slot_count;           // places in qvl_slots; under qvl_slots_busy
@@ -74,10 +74,8 @@ static uintptr_t qvl_take_slot(qvl_song* song) {
     int32_t index = 0;
     while (index < qvl_slot_count && qvl_slots[index].song) index++;
     if (index == qvl_slot_count) {
-        if (qvl_slot_count >= (int32_t)QVL_SLOT_MASK) return 0;
-        const int32_t count = qvl_slot_count ? (qvl_slot_count * 2 < (int32_t)QVL_SLOT_MASK ? qvl_slot_count * 2
-                                                                                            : (int32_t)QVL_SLOT_MASK)
-                                             : 8;
+        const int32_t count = qvl_slot_count + 16;
+        if (count > (int32_t)QVL_SLOT_MASK) return 0;
         qvl_slot* grown = (qvl_slot*)os_alloc(count * (int32_t)sizeof(qvl_slot));
         if (!grown) return 0;
         qvl_slot* old = qvl_slots;
@@ -114,12 +112,11 @@ static void qvl_start(qvl_song* s, int32_t order_pos, int32_t row) {
     s->song.row = row;
     s->input = 0;
     s->input_end = -1;
-    for (int32_t i = 0; i < 2; i++) {
-        s->block_start[i] = 0;
-        s->block_position[i] = (uint32_t)(order_pos * SND_ROWS + row);
-    }
+    const uint32_t position = (uint32_t)(order_pos * SND_ROWS + row);
+    s->block_start[0] = s->block_start[1] = 0;
+    s->block_position[0] = s->block_position[1] = position;
     if (s->resampler) qvl_resample_reset(s->resampler);
-    s->position.store((uint32_t)(order_pos * SND_ROWS + row));
+    s->position.store(position);
 }
 
 // Finds the song's length: the song played once through from its start, as quavlo-cli render --passes 1 plays
@@ -133,7 +130,9 @@ static void qvl_measure(qvl_song* s) {
     const int32_t hour = 3600 * SND_RATE / SND_BLOCK; // whole blocks within an hour
     const int32_t blocks = snd_skip_blocks(e, hour + 1);
     const int64_t samples = (int64_t)blocks * SND_BLOCK;
-    s->length = blocks > hour ? -1 : s->resampler ? (long)qvl_resample_frames_before(s->resampler, samples) : (long)samples;
+    s->length = blocks > hour      ? -1
+                : s->resampler     ? (long)qvl_resample_frames_before(s->resampler, samples)
+                                   : (long)samples;
 }
 
 static void qvl_free_song(qvl_song* s) {
@@ -167,12 +166,12 @@ qvl_replay* qvl_replay_open_rate(const unsigned char* module, size_t size, uint3
     new (s) qvl_song{};
     s->rate = rate;
     snd_init_engine(&s->engine);
+    // The clock is read only while the noise sample is made, here.
     qvl_seed = seed_ms;
     s->engine.snd_clock_ms = qvl_seed_clock;
     // The reader never looks further than a module can reach, far below this.
     const int32_t length = size > (size_t)INT32_MAX ? INT32_MAX : (int32_t)size;
     s->song = snd_unpack_module(&s->engine, module, length);
-    s->engine.snd_clock_ms = nullptr;
     // The same rule and repair as a module loaded into the tracker.
     if (snd_song_usable(&s->song)) snd_repair_song(&s->song);
     if (rate != SND_RATE) {
@@ -219,6 +218,14 @@ static int32_t qvl_pull(qvl_song* s, int16_t* out, int32_t count) {
     return written;
 }
 
+// Renders up to count engine samples as floats; the rest of the count, after the song's end, is silence.
+static int32_t qvl_pull_floats(qvl_song* s, float* out, int32_t count) {
+    int16_t pulled[QVL_CHUNK];
+    const int32_t got = qvl_pull(s, pulled, count < QVL_CHUNK ? count : QVL_CHUNK);
+    for (int32_t i = 0; i < count; i++) out[i] = i < got ? (float)pulled[i] : 0.0f;
+    return got;
+}
+
 // Publishes the position of the block that engine sample `sample` came from (one of the two latest).
 static void qvl_publish(qvl_song* s, int64_t sample) {
     s->position.store(s->block_position[sample >= s->block_start[1] ? 1 : 0]);
@@ -234,11 +241,8 @@ static int32_t qvl_resampled(qvl_song* s, float* out, int32_t count) {
         while (r->first + r->held < needed) {
             int32_t room = 0;
             float* to = qvl_resample_room(r, &room);
-            int16_t pulled[QVL_CHUNK];
             const int32_t want = room < QVL_CHUNK ? room : QVL_CHUNK;
-            const int32_t got = qvl_pull(s, pulled, want);
-            // After the song's end the input is silence.
-            for (int32_t i = 0; i < want; i++) to[i] = i < got ? (float)pulled[i] : 0.0f;
+            qvl_pull_floats(s, to, want);
             qvl_resample_append(r, want);
         }
         const int64_t instant = r->next;
@@ -248,10 +252,11 @@ static int32_t qvl_resampled(qvl_song* s, float* out, int32_t count) {
     return made;
 }
 
-// Renders up to `frames` frames as 16-bit samples to out16, or as floats to outf; returns how many.
+// Renders up to `frames` frames as 16-bit samples to out16, or as floats to outf (one of them not null); returns
+// how many.
 static int32_t qvl_render(qvl_replay* handle, int16_t* out16, float* outf, int32_t frames) {
     qvl_song* s = qvl_find(handle);
-    if (!s || (!out16 && !outf) || frames < 1) return 0;
+    if (!s || frames < 1) return 0;
     int32_t written = 0;
     for (int32_t got = 1; written < frames && got > 0; written += got) {
         const int32_t n = frames - written < QVL_CHUNK ? frames - written : QVL_CHUNK;
@@ -259,9 +264,7 @@ static int32_t qvl_render(qvl_replay* handle, int16_t* out16, float* outf, int32
         if (s->resampler) {
             got = qvl_resampled(s, y, n);
         } else {
-            int16_t pulled[QVL_CHUNK];
-            got = qvl_pull(s, pulled, n);
-            for (int32_t i = 0; i < got; i++) y[i] = pulled[i];
+            got = qvl_pull_floats(s, y, n);
             if (got > 0) qvl_publish(s, s->input - 1);
         }
         for (int32_t i = 0; i < got; i++) {

@@ -7,8 +7,8 @@
    gives exactly the samples it gives alone, whatever the others do. A handle that was closed, or that never came
    from an open, is refused by every function, even when a newer song sits at the same place in memory. The
    functions of one handle that render (render, render_f32, seek, set_passes) run on one thread at a time;
-   qvl_replay_position, qvl_replay_frames, qvl_replay_length and qvl_replay_version may run on another (an audio callback renders,
-   the main loop asks where the song is). Opens and closes may run while other handles render, but not at the
+   qvl_replay_position, qvl_replay_frames and qvl_replay_length may run on another (an audio callback renders, the
+   main loop asks where the song is). Opens and closes may run while other handles render, but not at the
    same time as each other, nor as a call on the handle being closed.
 
    The library prints nothing, starts no thread, touches no file, never ends the program and needs no C++

@@ -13,9 +13,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 mkdir -p "$out"
 
-engine=(sound/os_tools.h sound/sound.h replay/quavlo_resample.h sound/os_tools.cpp sound/sound_song.cpp
-        sound/sound_synth.cpp sound/sound_player.cpp sound/sound_module.cpp sound/sound_render.cpp
-        replay/quavlo_resample.cpp)
+engine=(sound/os_tools.h sound/sound.h sound/sound_tables.h replay/quavlo_resample.h sound/os_tools.cpp
+        sound/sound_song.cpp sound/sound_synth.cpp sound/sound_player.cpp sound/sound_module.cpp
+        sound/sound_render.cpp replay/quavlo_resample.cpp)
 api=replay/quavlo_replay.cpp
 
 # The project's own includes are inlined in order, so they go. A system header is included outside the namespace,

@@ -10,6 +10,9 @@
 // snd_run_sample, the straightforward form of the arithmetic: a fraction of the code, slower, the same samples.
 #include "os_tools.h"
 #include "sound.h"
+#if defined(QVL_WRITTEN_TABLES)
+#include "sound_tables.h"
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -26,8 +29,12 @@ float snd_note_freq[SND_NOTES]; // note index (octave * 12 + semitone) -> Hz, to
 
 static const bool snd_note_freq_filled = [] {
     for (int32_t n = 0; n < SND_NOTES; n++) {
+#if defined(QVL_WRITTEN_TABLES)
+        snd_note_freq[n] = snd_note_entries[n];
+#else
         const double f = 440.0 * pow(2.0, (n - 57) / 12.0);
         snd_note_freq[n] = (float)(round(f * 10.0) / 10.0);
+#endif
     }
     return true;
 }();

@@ -192,7 +192,8 @@ TEST(ReplayApi, AClosedOrForeignHandleIsRefusedEvenWhereALaterSongTakesItsPlace)
     std::vector<qvl_replay*> open_songs;
     for (int i = 0; i < 70; i++) {
         open_songs.push_back(open(tune));
-        EXPECT_EQ(render<int16_t>(open_songs.back(), SND_BLOCK, 1102), samples(first.begin(), first.begin() + SND_BLOCK));
+        EXPECT_EQ(render<int16_t>(open_songs.back(), SND_BLOCK, 1102),
+                  samples(first.begin(), first.begin() + SND_BLOCK));
     }
     for (size_t k = 0; k < open_songs.size(); k++) {
         const size_t i = (k * 37) % open_songs.size();
@@ -354,7 +355,8 @@ TEST(ReplayResampler, PassBandFlatTo10kHzAndImagesAtLeast90dBDown) {
                 while (r.first + r.held < qvl_resample_needed(&r)) {
                     int32_t room = 0;
                     float* to = qvl_resample_room(&r, &room);
-                    for (int32_t i = 0; i < room; i++, n++) to[i] = (float)(10000.0 * std::sin(2 * M_PI * f * n / SND_RATE));
+                    for (int32_t i = 0; i < room; i++, n++)
+                        to[i] = (float)(10000.0 * std::sin(2 * M_PI * f * n / SND_RATE));
                     qvl_resample_append(&r, room);
                 }
                 y.push_back(qvl_resample_frame(&r));
@@ -365,7 +367,8 @@ TEST(ReplayResampler, PassBandFlatTo10kHzAndImagesAtLeast90dBDown) {
             ripple = std::max(ripple, std::fabs(20 * std::log10(gain)));
             for (double image : {SND_RATE - f, SND_RATE + f, 2.0 * SND_RATE - f}) {
                 if (image >= rate / 2.0) continue;
-                const double db = 20 * std::log10(gain * 10000.0 / amplitude(y, (size_t)rate, (size_t)rate, image, rate));
+                const double level = amplitude(y, (size_t)rate, (size_t)rate, image, rate);
+                const double db = 20 * std::log10(gain * 10000.0 / level);
                 if (db < rejection) rejection = db, rejection_at = f;
             }
         }

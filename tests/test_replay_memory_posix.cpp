@@ -1,6 +1,6 @@
-// The replayer when memory runs out: the open fails, says so, and leaves nothing behind, where the tracker would stop. Each
-// case runs in a child process whose address space is limited (POSIX resource limits; not under the sanitizers,
-// which reserve more address space than a limit can leave).
+// The replayer when memory runs out: the open fails, says so and leaves nothing behind, where the tracker would
+// stop. Each case runs in a child process whose address space is limited (POSIX resource limits; not under the
+// sanitizers, which reserve more address space than a limit can leave).
 #include "quavlo_replay.h"
 #include "sound.h"
 
