@@ -12,7 +12,11 @@ packages=(
   desktop-file-utils shared-mime-info man-db
   weston libgl1-mesa-dri libegl-mesa0
   g++-mingw-w64-x86-64-posix wine wine64
+  emscripten
 )
+# node runs emscripten's tools and the web checks: Debian's only where none is installed (a newer node from
+# elsewhere brings its own npm, which Debian's npm would conflict with).
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
 
 missing=()
 for p in "${packages[@]}"; do

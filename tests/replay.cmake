@@ -43,3 +43,11 @@ if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
                    ${CMAKE_CURRENT_BINARY_DIR}/consumers $<TARGET_FILE:quavlo-cli>)
   set_tests_properties(replay_consumers PROPERTIES LABELS slow TIMEOUT 900)
 endif()
+
+# The replayer as WebAssembly, built with emscripten and checked in node against quavlo-cli (skipped without them).
+if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME replay_wasm
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/replay/check_wasm.sh ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/wasm
+                   $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(replay_wasm PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+endif()
