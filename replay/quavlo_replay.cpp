@@ -21,14 +21,13 @@ static constexpr int32_t QVL_CHUNK = 256; // engine samples converted or resampl
 
 // One open song.
 struct qvl_song {
-    snd_engine engine;         // the song's own engine: voices, player, block clock
-    snd_song song;             // the song in the engine's player slot 0
-    int32_t rate;              // frames per second handed out
-    int32_t passes;            // plays through the order list after which the song ends; 0 never
-    qvl_resampler* resampler;  // null at 22050 Hz
-    int64_t input;             // engine samples rendered since the open or the last seek
-    int64_t input_end;         // engine samples after which the song ended; -1 while it plays
-    int64_t block_start[2];    // input index of the first sample of the two latest blocks begun, older first
+    snd_engine engine;          // the song's own engine: voices, player, block clock
+    snd_song song;              // the song in the engine's player slot 0
+    int32_t passes;             // plays through the order list after which the song ends; 0 never
+    qvl_resampler* resampler;   // null at 22050 Hz
+    int64_t input;              // engine samples rendered since the open or the last seek
+    int64_t input_end;          // engine samples after which the song ended; -1 while it plays
+    int64_t block_start[2];     // input index of the first sample of the two latest blocks begun, older first
     uint32_t block_position[2]; // order position * 64 + row of those blocks
     long length;                // frames of one play through, -1 for none within an hour; set by the open
     // Read by qvl_replay_position and qvl_replay_frames on any thread:
@@ -48,7 +47,7 @@ static constexpr uintptr_t QVL_SLOT_MASK = ((uintptr_t)1 << QVL_SLOT_BITS) - 1; 
 static qvl_slot* qvl_slots;              // the handle table, null while no song is open; under qvl_slots_busy
 static int32_t qvl_slot_count;           // places in qvl_slots; under qvl_slots_busy
 static int32_t qvl_open_count;           // songs open; changed by opens and closes only
-static uintptr_t qvl_serial;             // serial of the last handle handed out; opens only
+static uintptr_t qvl_serial;             // serial of the last handle handed out (its bits above the slot); opens only
 static std::atomic_flag qvl_slots_busy;  // held while the table is read or changed
 static bool qvl_out_of_memory;           // an allocation found no memory during the open running
 static uint32_t qvl_seed;                // the open's seed, the clock its noise sample reads
@@ -164,7 +163,6 @@ qvl_replay* qvl_replay_open_rate(const unsigned char* module, size_t size, uint3
     qvl_song* s = (qvl_song*)os_alloc((int32_t)sizeof(qvl_song));
     if (!s) return nullptr;
     new (s) qvl_song{};
-    s->rate = rate;
     snd_init_engine(&s->engine);
     // The clock is read only while the noise sample is made, here.
     qvl_seed = seed_ms;
@@ -179,14 +177,16 @@ qvl_replay* qvl_replay_open_rate(const unsigned char* module, size_t size, uint3
         if (s->resampler && !qvl_resample_init(s->resampler, rate)) os_free(&s->resampler);
     }
     // The header was checked: a song that is not usable now lacks memory.
-    const uintptr_t handle =
-        snd_song_usable(&s->song) && !qvl_out_of_memory && (rate == SND_RATE || s->resampler) ? qvl_take_slot(s) : 0;
+    uintptr_t handle = 0;
+    if (snd_song_usable(&s->song) && !qvl_out_of_memory && (rate == SND_RATE || s->resampler)) {
+        qvl_measure(s);
+        qvl_start(s, 0, 0);
+        handle = qvl_take_slot(s);
+    }
     if (!handle) {
         qvl_free_song(s);
         return nullptr;
     }
-    qvl_measure(s);
-    qvl_start(s, 0, 0);
     *error = QVL_REPLAY_OK;
     return (qvl_replay*)handle;
 }

@@ -330,9 +330,11 @@ TEST(ReplayApi, FloatsAndTheResampledRatesFollowTheTrackersSamples) {
     EXPECT_EQ(os_alloc_count, 0);
 }
 
+constexpr double pi = 3.14159265358979323846;
+
 // The filter's response to a tone: the amplitude of the output at frequency f (Goertzel over whole periods).
 double amplitude(const std::vector<float>& y, size_t from, size_t n, double f, double rate) {
-    const double w = 2 * M_PI * f / rate, c = 2 * std::cos(w);
+    const double w = 2 * pi * f / rate, c = 2 * std::cos(w);
     double s1 = 0, s2 = 0;
     for (size_t i = 0; i < n; i++) {
         const double s0 = y[from + i] + c * s1 - s2;
@@ -356,7 +358,7 @@ TEST(ReplayResampler, PassBandFlatTo10kHzAndImagesAtLeast90dBDown) {
                     int32_t room = 0;
                     float* to = qvl_resample_room(&r, &room);
                     for (int32_t i = 0; i < room; i++, n++)
-                        to[i] = (float)(10000.0 * std::sin(2 * M_PI * f * n / SND_RATE));
+                        to[i] = (float)(10000.0 * std::sin(2 * pi * f * n / SND_RATE));
                     qvl_resample_append(&r, room);
                 }
                 y.push_back(qvl_resample_frame(&r));
