@@ -11,8 +11,9 @@
     providing the MIME type, its newest release the build's version;
   - the changelog (Debian's format, newest entry the build's version) and the copyright file in share/doc/quavlo,
     compressed as Debian wants (gzip -9n: best compression, no time stamp);
-  - with dpkg-deb at hand, the .deb that cpack makes holds the same files, owned by root, carries the build's
-    version, depends on SDL2, and (with lintian at hand) passes lintian without an error or a warning.
+  - with dpkg-deb at hand, the two .deb packages that cpack makes (quavlo and libquavlo-replay-dev) hold the
+    installed files between them, owned by root, carry the build's version, the tracker's depends on SDL2, and
+    (with lintian at hand) each passes lintian without an error or a warning.
 
 Usage: install_check.py CMAKE BUILD_DIR VERSION
 Exit status: 0 passed, 1 failed, 77 a needed tool is missing (the test is skipped).
@@ -185,33 +186,44 @@ def check_deb(cmake, build, installed, workdir, version):
     cpack = os.path.join(os.path.dirname(cmake), "cpack")
     out = os.path.join(workdir, "deb")
     run([cpack, "-G", "DEB", "-B", out, "--config", os.path.join(build, "CPackConfig.cmake")], cwd=build)
-    debs = [f for f in os.listdir(out) if f.endswith(".deb")]
-    if len(debs) != 1:
-        raise Failure("cpack made %s" % debs)
-    deb = os.path.join(out, debs[0])
-    listing = run(["dpkg-deb", "-c", deb]).stdout.decode().splitlines()
-    in_deb = sorted(line.split()[-1][len("./usr/"):] for line in listing if not line.startswith("d"))
-    if in_deb != installed:
-        raise Failure("%s holds %s; the install %s" % (debs[0], in_deb, installed))
-    if any(not line.startswith(("-rw-r--r-- root/root", "-rwxr-xr-x root/root", "drwxr-xr-x root/root"))
-           for line in listing):
-        raise Failure("%s has files not root:root 0644/0755: %s" % (debs[0], listing))
-    deb_version = run(["dpkg-deb", "-f", deb, "Version"]).stdout.decode().strip()
-    if deb_version != version:
-        raise Failure("%s has the version %s" % (debs[0], deb_version))
-    depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout.decode()
-    if "libsdl2" not in depends:
-        raise Failure("%s does not depend on SDL2: %s" % (debs[0], depends))
-    log("%s holds the installed files, root:root, version %s; depends on %s" % (debs[0], version, depends.strip()))
-    if shutil.which("lintian"):
-        p = subprocess.run(["lintian", "--fail-on", "error,warning", "--tag-display-limit", "0", deb],
-                           capture_output=True, timeout=300)
-        tags = p.stdout.decode(errors="replace").strip()
-        if p.returncode != 0:
-            raise Failure("lintian on %s: %s" % (debs[0], tags or p.stderr.decode(errors="replace")))
-        log("lintian: no error, no warning" + (" (%s)" % tags.replace("\n", "; ") if tags else ""))
-    else:
-        log("no lintian: the .deb is not linted")
+    debs = sorted(f for f in os.listdir(out) if f.endswith(".deb"))
+    want = sorted(["quavlo_%s_amd64.deb" % version, "libquavlo-replay-dev_%s_amd64.deb" % version])
+    if debs != want:
+        raise Failure("cpack made %s, not %s" % (debs, want))
+    # Between them the packages hold exactly what the install puts in place, each file once.
+    in_debs = []
+    for name in debs:
+        deb = os.path.join(out, name)
+        listing = run(["dpkg-deb", "-c", deb]).stdout.decode().splitlines()
+        in_debs += [line.split()[-1][len("./usr/"):] for line in listing if not line.startswith("d")]
+        if any(not line.startswith(("-rw-r--r-- root/root", "-rwxr-xr-x root/root", "drwxr-xr-x root/root"))
+               for line in listing):
+            raise Failure("%s has files not root:root 0644/0755: %s" % (name, listing))
+        deb_version = run(["dpkg-deb", "-f", deb, "Version"]).stdout.decode().strip()
+        if deb_version != version:
+            raise Failure("%s has the version %s" % (name, deb_version))
+        if name.startswith("quavlo_"):
+            depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout.decode()
+            if "libsdl2" not in depends:
+                raise Failure("%s does not depend on SDL2: %s" % (name, depends))
+            log("%s: root:root, version %s; depends on %s" % (name, version, depends.strip()))
+        else:
+            package = run(["dpkg-deb", "-f", deb, "Package"]).stdout.decode().strip()
+            if not any(f.endswith("/libquavlo_replay.a") for f in in_debs) or package != "libquavlo-replay-dev":
+                raise Failure("%s is not the replayer's development package" % name)
+            log("%s: root:root, version %s, the replayer's header, library, CMake and pkg-config files" %
+                (name, version))
+        if shutil.which("lintian"):
+            p = subprocess.run(["lintian", "--fail-on", "error,warning", "--tag-display-limit", "0", deb],
+                               capture_output=True, timeout=300)
+            tags = p.stdout.decode(errors="replace").strip()
+            if p.returncode != 0:
+                raise Failure("lintian on %s: %s" % (name, tags or p.stderr.decode(errors="replace")))
+            log("lintian on %s: no error, no warning" % name + (" (%s)" % tags.replace("\n", "; ") if tags else ""))
+        else:
+            log("no lintian: %s is not linted" % name)
+    if sorted(in_debs) != installed:
+        raise Failure("the packages hold %s; the install %s" % (sorted(in_debs), installed))
 
 
 def main():
