@@ -37,3 +37,11 @@ foreach(suite test_app_editor test_app_files test_app_lifecycle test_app_undo te
     set_tests_properties(${suite} PROPERTIES LABELS tsan)
   endif()
 endforeach()
+
+# --midi list prints the MIDI ports the tracker would connect (or says there are none) and exits with status 0: on
+# Linux, and on Windows under Wine, where there is no MIDI device.
+if(TARGET quavlo)
+  add_test(NAME app_midi_list COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:quavlo>
+                                      "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}" -P
+                                      ${CMAKE_CURRENT_SOURCE_DIR}/e2e/midi_list_check.cmake)
+endif()
