@@ -172,15 +172,6 @@ TEST_F(MidiAppTest, TheHelpScreenAndModalDialogsKeepNotesOut) {
     EXPECT_EQ(flags(0, 0), SND_HAS_NOTE | SND_HAS_SAMPLE);
 }
 
-TEST_F(MidiAppTest, TooManyNotesAtOnceAreDroppedAndLogged) {
-    std::vector<uint8_t> bytes = {0x90};
-    for (int32_t i = 0; i < OS_MIDI_QUEUE + 3; i++) bytes.insert(bytes.end(), {60, 100});
-    os_midi_feed(0, bytes.data(), bytes.size());
-    app_poll_midi();
-    EXPECT_EQ(app_undo_depth(), 64) << "a step per row written; the cursor stops on the last row";
-    EXPECT_EQ(log.count("MIDI: 3 notes dropped, more came at once than the queue holds"), 1);
-}
-
 // The native loop opens MIDI input with the entry point's choice after the start-up, takes each note right after
 // the window event it follows, and closes the input before the shut-down.
 TEST(MidiRun, TheLoopOpensTakesAndCloses) {

@@ -84,18 +84,6 @@ TEST(MidiParser, ByteStreams) {
     }
 }
 
-// A reset (a source used anew) forgets a half-read message and the running status.
-TEST(MidiParser, ResetForgetsAHalfMessage) {
-    os_midi_parser p;
-    os_midi_parser_reset(&p);
-    os_midi_message m;
-    EXPECT_EQ(os_midi_parse(&p, 0x90, &m), 0);
-    EXPECT_EQ(os_midi_parse(&p, 0x3C, &m), 0);
-    os_midi_parser_reset(&p);
-    EXPECT_EQ(os_midi_parse(&p, 0x64, &m), 0) << "no running status after a reset";
-    EXPECT_EQ(os_midi_parse(&p, 0x3C, &m), 0);
-}
-
 TEST(MidiParser, OnlyNoteOnsWithAVelocityAreNoteOns) {
     const struct {
         os_midi_message m;
