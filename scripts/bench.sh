@@ -40,7 +40,7 @@ build_tree() { # source dir, build dir
   cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$2" -j"$jobs" --target "${targets[@]}" >/dev/null
   # The MIDI keyboard client for the MIDI figures, in builds that have it.
-  if cmake --build "$2" --target help | grep -q quavlo-midi-source; then
+  if cmake --build "$2" --target help | grep quavlo-midi-source >/dev/null; then
     cmake --build "$2" -j"$jobs" --target quavlo-midi-source >/dev/null
   fi
 }
