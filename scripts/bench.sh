@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Measures the tracker and prints one table: render real-time factor on the benchmark song (short and long), the
 # cost of mixing one block and of a step (idle, typing, playing), and the real program under Xvfb (first picture,
-# CPU idle and playing the song for 20 s each, resident memory). With --baseline REV, that commit is built in a
-# temporary git worktree (removed afterwards) and measured in the same run, and every figure is shown beside it
-# with the ratio.
+# CPU idle and playing the song for 20 s each, resident memory, a typed note's and a MIDI note's way to the sound,
+# the MIDI note through a private JACK server). With --baseline REV, that commit is built in a temporary git
+# worktree (removed afterwards) and measured in the same run, and every figure is shown beside it with the ratio.
 #
 #   scripts/bench.sh [--baseline REV] [--seconds N] [--quick] [--song FILE]
 #
@@ -39,6 +39,10 @@ build_tree() { # source dir, build dir
   echo "building $1 in $2" >&2
   cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$2" -j"$jobs" --target "${targets[@]}" >/dev/null
+  # The MIDI keyboard client for the MIDI figures, in builds that have it.
+  if cmake --build "$2" --target help | grep quavlo-midi-source >/dev/null; then
+    cmake --build "$2" -j"$jobs" --target quavlo-midi-source >/dev/null
+  fi
 }
 
 builds=()

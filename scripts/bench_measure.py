@@ -7,8 +7,10 @@ For every build: the offline render's real-time factor on the song (a short and 
 audio seconds per CPU second of the process, best of several runs), the cost of mixing one block and of a tracker
 step idle, typing and playing (the Google Benchmark programs bench_synth and bench_app), and the real program under
 Xvfb with SDL's disk audio driver writing to /dev/null: launch to first picture, CPU share of a core while idle and
-while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, and
-the delay from a note key's press to the note's first sample in the disk driver's file.
+while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, the
+delay from a note key's press to the note's first sample in the disk driver's file, and the same for a MIDI note-on
+sent through JACK (a private dummy server with 128-frame periods, the keyboard quavlo-midi-source) where jackd and
+that client are there.
 The measurements of the builds alternate, so that a change of the machine's load hits all of them alike. With more
 than one build, the last columns give each build's figure as a ratio to the first one's.
 """
@@ -82,9 +84,9 @@ def resident_mib(pid):
 class Tracker:
     """The real program on a display, its log read through a terminal so that each line arrives as written."""
 
-    def __init__(self, build, display, song=None, sound_file="/dev/null"):
+    def __init__(self, build, display, song=None, sound_file="/dev/null", env=None):
         self.sound_file = sound_file
-        self.env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="disk",
+        self.env = dict(env or os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="disk",
                         SDL_DISKAUDIOFILE=sound_file, XAUTHORITY="/dev/null")
         master, slave = pty.openpty()
         self.first_frame = None
@@ -136,10 +138,11 @@ class Tracker:
                 return
         raise run_e2e.Failure("the song did not start playing")
 
-    def note_delay(self, wid, presses):
-        """Milliseconds from a note key's press to the note's first sample in the disk driver's file, which SDL
-        writes at the playing rate, one device period at a time: the bytes written after the press, up to the first
-        sample that is not 0, at 44100 bytes a second. Mean and worst of several presses, well apart."""
+    def note_delay(self, wid, presses, play=None):
+        """Milliseconds from a note key's press (or play(), another way to play a note) to the note's first sample
+        in the disk driver's file, which SDL writes at the playing rate, one device period at a time: the bytes
+        written after the press, up to the first sample that is not 0, at 44100 bytes a second. Mean and worst of
+        several presses, well apart."""
         subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=self.env, check=False)
         time.sleep(0.5)
         delays = []
@@ -154,10 +157,14 @@ class Tracker:
                     size, flushed = now, time.time()
                 time.sleep(0.0005)
             start = size + int((time.time() - flushed) * 44100)
-            subprocess.run(["xdotool", "keydown", "q"], env=self.env, check=True)
-            time.sleep(0.1)
-            subprocess.run(["xdotool", "keyup", "q"], env=self.env, check=True)
-            time.sleep(0.9)
+            if play:
+                play()
+                time.sleep(1.0)
+            else:
+                subprocess.run(["xdotool", "keydown", "q"], env=self.env, check=True)
+                time.sleep(0.1)
+                subprocess.run(["xdotool", "keyup", "q"], env=self.env, check=True)
+                time.sleep(0.9)
             with open(self.sound_file, "rb") as f:
                 f.seek(start - start % 2)
                 data = f.read()
@@ -173,6 +180,49 @@ class Tracker:
         self.proc.kill()
         self.proc.wait()
         os.close(self.master)
+
+
+def midi_figures(build, display, tmp, presses):
+    """A MIDI note-on's way to the sound through JACK: mean and worst milliseconds from the keyboard client being
+    told to send it (it goes out in the next 2.9 ms JACK period) to its first sample. Empty without jackd or
+    without the keyboard client (a build from before it)."""
+    source = os.path.join(build, "tests", "quavlo-midi-source")
+    if not os.path.exists(source) or not shutil.which("jackd") or not shutil.which("jack_lsp"):
+        return {}
+    env = dict(os.environ, JACK_DEFAULT_SERVER="quavlo-bench-%d" % os.getpid(), JACK_NO_START_SERVER="1",
+               JACK_NO_AUDIO_RESERVATION="1")
+    server = subprocess.Popen(["jackd", "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "128"], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    tracker = keyboard = None
+    try:
+        deadline = time.time() + 15
+        while subprocess.run(["jack_lsp"], env=env, capture_output=True).returncode != 0:
+            if time.time() > deadline or server.poll() is not None:
+                raise run_e2e.Failure("the JACK server did not come up")
+            time.sleep(0.2)
+        tracker = Tracker(build, display, sound_file=os.path.join(tmp, "midi.raw"), env=env)
+        wid = tracker.wait_ready()
+        keyboard = subprocess.Popen([source, "jack", "quavlo-bench-keyboard"], env=env, stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        for word in ("ready", "connected"):
+            if not keyboard.stdout.readline().startswith(word):
+                raise run_e2e.Failure("the MIDI keyboard did not get connected")
+        time.sleep(1.0)
+
+        def play():
+            keyboard.stdin.write("90 3c 64\n")
+            keyboard.stdin.flush()
+            keyboard.stdout.readline()
+        mean, worst = tracker.note_delay(wid, presses, play)
+    finally:
+        if keyboard:
+            keyboard.stdin.close()
+            keyboard.wait()
+        if tracker:
+            tracker.stop()
+        server.terminate()
+        server.wait()
+    return {"MIDI note heard, mean (ms)": mean, "MIDI note heard, worst (ms)": worst}
 
 
 def tracker_figures(build, song, seconds):
@@ -192,13 +242,14 @@ def tracker_figures(build, song, seconds):
         playing.play(wid)
         cpu_play = playing.cpu_share(seconds)
         playing.stop()
+        midi = midi_figures(build, display, tmp, 8)
     finally:
         proc.kill()
         proc.wait()
         shutil.rmtree(tmp, ignore_errors=True)
-    return {"typed note heard, mean (ms)": delay_mean, "typed note heard, worst (ms)": delay_worst,
-            "first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
-            "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss}
+    return dict(midi, **{"typed note heard, mean (ms)": delay_mean, "typed note heard, worst (ms)": delay_worst,
+                         "first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
+                         "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss})
 
 
 ROWS = [  # name, higher is better
@@ -210,6 +261,8 @@ ROWS = [  # name, higher is better
     ("step playing (us)", False),
     ("typed note heard, mean (ms)", False),
     ("typed note heard, worst (ms)", False),
+    ("MIDI note heard, mean (ms)", False),
+    ("MIDI note heard, worst (ms)", False),
     ("first frame (ms)", False),
     ("CPU idle (% of a core)", False),
     ("CPU playing (% of a core)", False),

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config git python3
   libgtest-dev googletest libgmock-dev libbenchmark-dev libcli11-dev libstb-dev
   libsdl2-dev
+  librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
   clang libclang-rt-dev
   g++-mingw-w64-x86-64-posix
   xvfb xauth xdotool x11-utils x11-apps zenity xfonts-base

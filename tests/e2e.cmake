@@ -63,3 +63,17 @@ if(TARGET installer-windows AND QUAVLO_PYTHON3 AND CMAKE_CROSSCOMPILING_EMULATOR
   set_tests_properties(e2e_wine_install PROPERTIES LABELS e2e TIMEOUT 600 SKIP_RETURN_CODE 77
                        FIXTURES_REQUIRED windows_installer ENVIRONMENT "WINEPREFIX=")
 endif()
+
+# A MIDI keyboard made of a JACK or ALSA client (quavlo-midi-source), and the tracker playing and writing what it
+# sends: through JACK on a private dummy server, and through the ALSA sequencer where the machine has one. The
+# benchmark measures a MIDI note's way to the sound with the same client. Labelled "e2e".
+if(TARGET PkgConfig::JACK AND TARGET PkgConfig::ALSA)
+  add_executable(quavlo-midi-source ${CMAKE_CURRENT_SOURCE_DIR}/e2e/midi_source.cpp)
+  target_link_libraries(quavlo-midi-source PRIVATE PkgConfig::JACK PkgConfig::ALSA Threads::Threads)
+  if(TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
+    add_test(NAME e2e_midi
+             COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/midi_session.py $<TARGET_FILE:quavlo>
+                     $<TARGET_FILE:quavlo-cli> $<TARGET_FILE:quavlo-midi-source>)
+    set_tests_properties(e2e_midi PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+  endif()
+endif()

@@ -137,14 +137,19 @@ void app_frame(bool may_wait) {
 
 void app_run() {
     app_start();
+    app_open_midi();
     for (;;) {
         // Closing the window is a request: the application may first ask about unsaved work, and refuse. A
         // termination signal is not: nobody may be there to answer, so the program ends at once.
         const int request = os_poll_event();
         if (request == OS_EVENT_END || (request == OS_EVENT_CLOSE && app_confirm_quit())) {
+            app_close_midi();
             app_shutdown();
             return;
         }
+        // Notes from a MIDI keyboard are taken as often as window events: at the latest after the wait for the
+        // next step.
+        app_poll_midi();
         app_frame(true);
     }
 }

@@ -9,6 +9,7 @@
 #include "sound.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct app_editor {
     uint8_t present_flag;  // set by the first drawing; from then on every step presents
     uint8_t edit_mode;     // 1: typed notes and values go into the pattern; 0: notes are only previewed
     int32_t edit_step;     // rows the cursor moves down after a note, a note cut or a single digit is written, 0..8
+    uint8_t midi_velocity; // 1: a MIDI note's velocity is also written into the volume field (Ctrl+K); 0 at start
     int32_t sel_col;       // selection anchor column (first column of a channel), -1 = none
     int32_t sel_row;       // selection anchor row, -1 = none
     int32_t clip_col;      // copied block: first column
@@ -122,9 +124,31 @@ constexpr int32_t APP_MAX_EDIT_STEP = 8;
 // A note byte (octave * 16 + semitone) moved by semitones; a note that would leave C-0..B-9, and a byte that
 // is no note of that range, comes back as it was.
 uint8_t app_transpose_note(uint8_t note, int32_t semitones);
+// A note from any input, with audio_lock held inside an editor step: what a typed note key does. The note (octave
+// * 16 + semitone) plays on the cursor's channel with the current sample; in edit mode it is written with the
+// sample into the cursor's row of that channel, with volume (0..15) into the volume field unless it is -1, and the
+// cursor moves down by the edit step.
+void app_note_input(uint8_t note, int32_t volume);
 // Moves the notes of the selection (rows and channels), or of the cursor's whole channel when nothing is
 // selected, in the current pattern by semitones.
 void app_transpose(int32_t semitones);
+
+// MIDI input (midi_input.cpp), main thread.
+extern int32_t app_midi_api; // the system MIDI input is opened with (OS_MIDI_*), set by the entry point; off at first
+void app_open_midi();        // starts MIDI input with app_midi_api, after the start-up
+void app_close_midi();       // stops it, before the shut-down
+// Takes every MIDI note-on that arrived since the last call and plays it with app_midi_note. The native loop calls
+// it right after each window event.
+void app_poll_midi();
+// One MIDI note-on: a key of 12 (C-0) up to the highest note the tracker has plays and writes what the typed
+// note key would; other keys are ignored. With the velocity option on, velocity also goes into the volume field.
+// Takes audio_lock and makes its own undo step. Ignored while the help screen is open.
+void app_midi_note(int32_t key, int32_t velocity);
+// The note byte of MIDI key (MIDI 12 is C-0), or -1 for a key outside C-0..B-9.
+int32_t app_midi_key_note(int32_t key);
+// The volume digit of a velocity 1..127: 1..15, rounded up.
+int32_t app_midi_velocity_volume(int32_t velocity);
+void app_toggle_midi_velocity(); // Ctrl+K: the velocity option on / off
 
 // File commands (file_commands.cpp), with audio_lock held: each runs to completion.
 void app_file_new();
@@ -169,11 +193,12 @@ std::string app_link_fragment(const uint8_t* module, int32_t size);
 int app_link_module(const char* fragment, std::vector<uint8_t>* module);
 
 // Command line (command_line.cpp), read by the entry point before the frame loop starts.
-enum { APP_CMD_RUN = 0, APP_CMD_HELP = 1, APP_CMD_VERSION = 2, APP_CMD_ERROR = 3 };
+enum { APP_CMD_RUN = 0, APP_CMD_HELP = 1, APP_CMD_VERSION = 2, APP_CMD_ERROR = 3, APP_CMD_MIDI_LIST = 4 };
 struct app_command_line {
     int32_t action;    // APP_CMD_*
     const char* file;  // module to open at start-up, pointing into argv; null for none
     int32_t scale;     // window scale 1..OS_MAX_SCALE, 0 = the largest that fits the display
+    int32_t midi;      // MIDI input to open (OS_MIDI_*): --midi, OS_MIDI_AUTO without it
     char error[200];   // what was wrong, for APP_CMD_ERROR
     char warning[200]; // a setting that was ignored, empty when none
 };
@@ -182,6 +207,9 @@ extern const char app_version_text[]; // the text of --version
 // Reads the arguments and the value of the QUAVLO_SCALE environment variable (null when unset); --scale wins
 // over the environment.
 void app_read_command_line(int argc, const char* const* argv, const char* env_scale, app_command_line* out);
+// --midi list: writes the MIDI input ports the tracker would connect with the command line's choice to out (one
+// line each, or a line saying there are none). Returns the exit status: 0.
+int app_list_midi_ports(const app_command_line& command, FILE* out);
 
 // Undo and redo (undo.cpp), with audio_lock held. An editor step tells what it is about to change; at its end the
 // changes become one undo step. Steps hold changed bytes, order-list spans and deleted patterns, never songs.

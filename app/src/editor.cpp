@@ -157,6 +157,8 @@ static void app_command_group() {
         app_paste();
     else if (os_last_key >= '0' && os_last_key <= '0' + APP_MAX_EDIT_STEP)
         ed.edit_step = os_last_key - '0';
+    else if (os_last_key == 'K')
+        app_toggle_midi_velocity();
 
     // Ctrl+F5 / Ctrl+F6 a semitone down / up, Ctrl+F7 / Ctrl+F8 an octave.
     static constexpr struct {
@@ -317,6 +319,30 @@ static void app_preview(snd_pattern* p, int32_t channel, uint8_t note) {
     audio_engine.snd_voices[audio_engine.snd_slot][channel].target_volume = 1.0f;
 }
 
+void app_note_input(uint8_t note, int32_t volume) {
+    app_editor& ed = app.editor;
+    snd_pattern* p = app_current_pattern();
+    const int32_t channel = ed.cursor_col / 5;
+    const int32_t row = ed.cursor_row;
+    ed.pattern_dirty = 1;
+    const bool write = ed.edit_mode == 1 && p;
+    if (write) {
+        app_undo_note_pattern(app.song.pattern);
+        *snd_cell_field(p, channel, SND_FIELD_SAMPLE, row) = ed.cur_sample;
+        *snd_cell_flags(p, channel, row) |= SND_HAS_SAMPLE;
+    }
+    app_preview(p, channel, note);
+    if (!write) return;
+    *snd_cell_field(p, channel, SND_FIELD_NOTE, row) = note;
+    *snd_cell_flags(p, channel, row) |= SND_HAS_NOTE;
+    if (volume >= 0) {
+        *snd_cell_field(p, channel, SND_FIELD_VOLUME, row) = (uint8_t)volume;
+        *snd_cell_flags(p, channel, row) |= SND_HAS_VOLUME;
+    }
+    ed.half_entered = 0;
+    app_step_down();
+}
+
 static void app_value_entry(snd_pattern* p) {
     app_editor& ed = app.editor;
     const int32_t field = ed.cursor_col % 5;
@@ -330,23 +356,17 @@ static void app_value_entry(snd_pattern* p) {
     else if (os_last_key != 0)
         ed.half_entered = 0;
 
+    // In a note field the note keyboard decides; a hex digit there is no value.
     if (field == SND_FIELD_NOTE) {
-        value = -1;
         for (const app_note_key& k : app_note_keys) {
             if (os_last_key != k.key) continue;
             os_last_key = 0;
-            ed.pattern_dirty = 1;
             int32_t octave = ed.cur_octave + k.offset;
             if (octave < 0 || octave > 8) octave = ed.cur_octave;
-            value = (uint8_t)(octave * 16 + k.semitone);
-            if (ed.edit_mode == 1 && p) {
-                app_undo_note_pattern(app.song.pattern);
-                *snd_cell_field(p, channel, SND_FIELD_SAMPLE, ed.cursor_row) = ed.cur_sample;
-                *snd_cell_flags(p, channel, ed.cursor_row) |= SND_HAS_SAMPLE;
-            }
-            app_preview(p, channel, (uint8_t)value);
+            app_note_input((uint8_t)(octave * 16 + k.semitone), -1);
             break;
         }
+        return;
     }
 
     if (ed.edit_mode != 1 || value < 0 || !p) return;

@@ -4,6 +4,7 @@
 // thread keeps running and the window can be repainted.
 #include "app.h"
 
+#include "os_midi.h"
 #include "os_platform.h"
 #include "os_tools.h"
 
@@ -13,8 +14,10 @@
 static constexpr int32_t APP_PATH_CHARS = OS_PATH_CHARS; // capacity of the dialogs' path buffers
 
 // Input that reached the window before or during a modal dialog belongs to the dialog: every key counts as
-// released and the mouse button as up, so nothing fires again or stays held when the editor resumes.
+// released and the mouse button as up, so nothing fires again or stays held when the editor resumes. Notes played
+// on a MIDI keyboard meanwhile are not written either.
 static void app_forget_input() {
+    os_midi_forget();
     os_clear_keys();
     os_last_key = 0;
     os_mouse_down = 0;

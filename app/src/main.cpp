@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
     case APP_CMD_ERROR:
         fprintf(stderr, "quavlo: %s\nTry 'quavlo --help' for more information.\n", command.error);
         return 2;
+    case APP_CMD_MIDI_LIST:
+        return app_list_midi_ports(command, stdout);
     default:
         break;
     }
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
     os_install_signal_handlers();
     os_window_scale = command.scale;
     app_start_file = command.file;
+    app_midi_api = command.midi;
     app_run();
     return 0;
 }

@@ -1,7 +1,7 @@
 // The tracker's Windows entry point: reads the command line as the Linux one does (the arguments arrive in UTF-8,
-// the code page the manifest asks for), prints --help, --version and argument errors to the console it was started
-// from, then the frame loop runs the whole program on this thread until the window closes. The log's lines also go
-// to the debugger from the first one on.
+// the code page the manifest asks for), prints --help, --version, --midi list and argument errors to the console it
+// was started from, then the frame loop runs the whole program on this thread until the window closes. The log's
+// lines also go to the debugger from the first one on.
 #include "platform_win32.h"
 
 #include "app.h"
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 // Writes UTF-8 text where the user who started the program reads it: the standard handle when it was redirected
 // (a pipe or a file), else the console of the parent process. A program of the GUI subsystem has no console of its
@@ -55,6 +56,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         // Started without a console (a shortcut with a bad argument): the message must still reach the user.
         if (!win_print(message, STD_ERROR_HANDLE)) MessageBoxA(nullptr, message, "QuavloII", MB_OK | MB_ICONERROR);
         return 2;
+    case APP_CMD_MIDI_LIST: {
+        // The list is written to a scratch file and shown as any other text, in the console's own characters.
+        FILE* list = tmpfile();
+        if (!list) return 1;
+        const int status = app_list_midi_ports(command, list);
+        std::string text;
+        rewind(list);
+        for (int c; (c = fgetc(list)) != EOF;) text.push_back((char)c);
+        fclose(list);
+        win_print(text.c_str(), STD_OUTPUT_HANDLE);
+        return status;
+    }
     default:
         break;
     }
@@ -65,6 +78,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     os_log_debugger = os_debug_output;
     os_window_scale = command.scale;
     app_start_file = command.file;
+    app_midi_api = command.midi;
     app_run();
     return 0;
 }

@@ -13,7 +13,8 @@ checks that:
     song on the screen;
   - the WAV button records a song.wav with sound through the Win32 wave output into that folder;
   - closing the window ends the program with exit status 0, and its log, taken from the debugger output, has the
-    Win32 start-up and shut-down lines and no assertion;
+    Win32 start-up and shut-down lines, MIDI input opened (with no MIDI device under Wine) and closed, and no
+    assertion;
   - quavlo.exe FILE starts with the saved song loaded (its name in the title, its notes on the screen), and LOAD
     through the open dialog takes another song named in both scripts;
   - quavlo-cli.exe dumps, repacks, exports and renders with such names as the Linux quavlo-cli does.
@@ -199,13 +200,17 @@ def session(quavlo, cli, wine_run, cli_exe, display, workdir):
 
     lines = debugger_lines(open(err_path, "rb").read().decode(errors="replace"))
     for line in ("g_init_display", "PLATFORM WIN32", "AUDIO == WIN32_AUDIO", "init sounds", "deinit sounds",
-                 "g_deinit_display"):
+                 "g_deinit_display", "MIDI: closed"):
         if line not in lines:
             raise Failure('the debugger output has no line "%s"' % line)
     asserts = [line for line in lines if line.startswith("assert:")]
     if asserts:
         raise Failure("the log holds an assertion: " + asserts[0])
-    log("debugger output: %d log lines, Win32 start-up and shut-down, no assertion" % len(lines))
+    # MIDI input ran, with or without a device (Wine has none without an ALSA sequencer), and closed.
+    midi = [line for line in lines if line.startswith("MIDI: Windows MIDI") or line.startswith("MIDI: connected")]
+    if not midi:
+        raise Failure("the debugger output has no line of MIDI input opened")
+    log("debugger output: %d log lines, Win32 start-up and shut-down, %s, no assertion" % (len(lines), midi[0]))
 
     cli_with_unicode_names(cli_exe, cli, wine_run, env, folder, tune)
     start_with_file(quavlo, wine_run, env, display, folder, tune, fresh)

@@ -36,6 +36,11 @@ extern std::string hl_question_text, hl_question_caption; // the last save quest
 extern std::string hl_title;                              // the window's title as last set
 extern int32_t hl_titles;                                 // os_set_title calls
 
+extern int32_t hl_midi_api;                    // MIDI input the tracker opened (OS_MIDI_*), OS_MIDI_OFF when closed
+extern int32_t hl_midi_opens;                  // os_midi_open calls
+extern int32_t hl_midi_open_result;            // what os_midi_open and os_midi_list answer: 1 a system, 0 none
+extern std::vector<std::string> hl_midi_ports; // the ports os_midi_list names
+
 // Moves the scripted clock to ms milliseconds after its zero.
 void hl_set_time_ms(int64_t ms);
 void hl_advance_ms(int64_t ms);

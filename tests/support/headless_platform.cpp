@@ -1,5 +1,6 @@
 // Headless platform backend used by the tests in place of the SDL2 one. Main thread only.
 #include "headless.h"
+#include "os_midi.h"
 
 #include "graph.h"
 #include "os_platform.h"
@@ -111,6 +112,12 @@ void hl_reset() {
     hl_question_caption.clear();
     hl_title = "QuavloII";
     hl_titles = 0;
+    hl_midi_api = 0;
+    hl_midi_opens = 0;
+    hl_midi_open_result = 1;
+    hl_midi_ports.clear();
+    os_midi_forget();
+    os_midi_take_dropped();
     os_clear_keys();
     os_last_key = 0;
     os_mouse_x = os_mouse_y = os_mouse_down = 0;
