@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# A long fuzzing campaign over the fuzzers (the two module fuzzers and the MIDI one) on all cores, at low priority
-# (nice 10).
+# A long fuzzing campaign over the fuzzers (the two module fuzzers, the song link's and the MIDI one) on all cores,
+# at low priority (nice 10).
 #   tests/fuzz/campaign.sh HOURS [repo-root]   builds, runs for HOURS (fractions allowed), then reports
 #   tests/fuzz/campaign.sh --report [repo-root] reports on the campaign running or last run
-# The cores are split between fuzz_reader, fuzz_module and fuzz_midi, at least one process each. Each process
+# The cores are split between fuzz_reader, fuzz_module, fuzz_link and fuzz_midi, at least one process each. Each process
 # shares its target's corpus (tests/fuzz/corpus-work/<target>, seeded from tests/fuzz/corpus, or corpus-midi for
 # fuzz_midi) with the other processes of that target. A process that stops on a finding keeps its input in build-fuzz/campaign/findings and is started
 # again until the time is up. Interrupting the script stops the processes and reports. The report gives per
@@ -19,7 +19,7 @@ fi
 root=$(cd "${2:-$(dirname "$0")/../..}" && pwd)
 build="$root/build-fuzz"
 camp="$build/campaign"
-targets="fuzz_reader fuzz_module fuzz_midi"
+targets="fuzz_reader fuzz_module fuzz_link fuzz_midi"
 
 # Executions of one process log: its final figure when it has stopped, else its latest progress line.
 log_execs() {
