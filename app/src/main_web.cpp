@@ -4,6 +4,7 @@
 // page's storage within a second of every change. Main thread (the page's only one).
 #include "app.h"
 #include "audio.h"
+#include "os_midi.h"
 #include "os_platform.h"
 #include "os_tools.h"
 #include "platform_web.h"
@@ -149,6 +150,7 @@ static void web_frame() {
     }
     if (!app_dialog_waiting() && web_take_fragment(&fragment)) web_open_fragment(fragment);
 
+    app_poll_midi();
     app_frame(false);
     web_hand_over_files();
     if (web_now_ms() >= web_next_store) {
@@ -164,6 +166,8 @@ int main() {
     mkdir(WEB_PICKED_DIR, 0755);
     mkdir(WEB_DOWNLOAD_DIR, 0755);
     app_start();
+    app_midi_api = OS_MIDI_AUTO;
+    app_open_midi();
     web_restore_song();
     web_run_frames(web_frame, web_keep_song);
     return 0;

@@ -17,10 +17,12 @@ var LibraryQuavloWeb = {
     keyToSound: [],  // ms from a key going down to the period that first sounds after it
     periods: 0,      // periods the script processor has asked for
 
-    // Enlarges the canvas by the largest whole number of device pixels per frame pixel that fits the page.
+    // Enlarges the canvas by the largest whole number of device pixels per frame pixel that fits the page above
+    // the footer's line.
     fit: function() {
       var ratio = window.devicePixelRatio || 1;
-      var w = window.innerWidth, h = window.innerHeight;
+      var footer = document.querySelector('footer');
+      var w = window.innerWidth, h = window.innerHeight - (footer ? 2 * footer.offsetHeight : 0);
       var k = Math.floor(Math.min(w * ratio / 900, h * ratio / 520));
       var scale = k >= 1 ? k / ratio : Math.min(w / 900, h / 520);
       QV.canvas.style.width = (900 * scale) + 'px';
@@ -346,6 +348,49 @@ var LibraryQuavloWeb = {
   web_js_audio_pause: function() {
     QV.paused = true;
     if (QV.audio) QV.audio.suspend();
+  },
+
+  web_js_midi_open__deps: ['$QV', 'web_midi_port', 'web_midi_bytes'],
+  web_js_midi_open: function(buffer, size) {
+    if (!navigator.requestMIDIAccess) return 0;
+    QV.midiPorts = {};
+    navigator.requestMIDIAccess({sysex: false}).then(function(access) {
+      QV.midi = access;
+      // Each input port is a source of its own, from the first message on; one that comes back keeps its number.
+      function attach(input) {
+        if (!QV.midi || input.type !== 'input') return;
+        var source = QV.midiPorts[input.id];
+        if (source === undefined) {
+          source = Object.keys(QV.midiPorts).length;
+          if (source >= 16) return;
+          QV.midiPorts[input.id] = source;
+          var name = allocateUTF8(String(input.name || input.id));
+          _web_midi_port(source, name);
+          _free(name);
+        }
+        input.onmidimessage = function(e) {
+          if (!QV.midi) return;
+          var data = e.data;
+          for (var at = 0; at < data.length; at += size) {
+            var n = Math.min(size, data.length - at);
+            HEAPU8.set(data.subarray(at, at + n), buffer);
+            _web_midi_bytes(source, n);
+          }
+        };
+      }
+      access.inputs.forEach(attach);
+      access.onstatechange = function(e) { if (e.port && e.port.state === 'connected') attach(e.port); };
+    }, function() {});
+    return 1;
+  },
+
+  web_js_midi_close__deps: ['$QV'],
+  web_js_midi_close: function() {
+    if (QV.midi) {
+      QV.midi.inputs.forEach(function(input) { input.onmidimessage = null; });
+      QV.midi.onstatechange = null;
+    }
+    QV.midi = null;
   },
 
   web_js_audio_close__deps: ['$QV'],

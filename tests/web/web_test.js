@@ -100,6 +100,16 @@ async function main() {
     if (process.env.QUAVLO_WEB_CONSOLE) page.on('console', (m) => console.log('console: ' + m.text()));
     page.on('dialog', (d) => d.accept());
     await page.setViewport({width: 1000, height: 600});
+    // A MIDI keyboard as Web MIDI gives the page one: window.midiKeyboard(bytes) plays on it.
+    await page.evaluateOnNewDocument(() => {
+      const input = {id: 'test-keyboard', name: 'Test keyboard', type: 'input', state: 'connected',
+                     onmidimessage: null};
+      window.midiKeyboard = (bytes) => {
+        if (input.onmidimessage) input.onmidimessage({data: new Uint8Array(bytes)});
+        return !!input.onmidimessage;
+      };
+      navigator.requestMIDIAccess = () => Promise.resolve({inputs: new Map([[input.id, input]]), onstatechange: null});
+    });
 
     // (a) The tune's link: the first frames show the song, exactly as the native program draws it.
     const tune = fs.readFileSync(path.join(sourceDir, 'examples/tune.qvl'));
@@ -262,6 +272,17 @@ async function main() {
     const renewed = await page.waitForFunction(() => document.title === 'QuavloII', {timeout: 5000})
       .then(() => true, () => false);
     check(doubled === '1800px' && renewed, 'twice as large, the mouse is mapped back: NEW clicked', doubled);
+
+    // Web MIDI: a note-on from the keyboard (with a clock byte inside and a note-off after) writes its note in the
+    // new song, as the note key would; C-4 is MIDI note 60.
+    await page.focus('#canvas');
+    const heard = await page.evaluate(() => window.midiKeyboard([0x90, 0xf8, 60, 100, 0x80, 60, 0]));
+    await frames(page, 3);
+    const played = await save(page, downloads, 'midi.qvl');
+    fs.writeFileSync(path.join(work, 'midi.qvl'), played.bytes);
+    const midiCells = dump(path.join(work, 'midi.qvl')).patterns[0];
+    check(heard && midiCells.length === 1 && midiCells[0].fields[0] === 0x40,
+          'a Web MIDI note-on writes its note', JSON.stringify(midiCells));
 
     // (f) Offline: the service worker opens the page without its server.
     const before = server.requests.length;

@@ -3,7 +3,7 @@
 // answers when there is none. Only the page's own host is ever asked.
 const CACHE = 'quavlo-site';
 const FILES = ['./', 'index.html', 'quavlo.js', 'quavlo.wasm', 'manifest.webmanifest', 'icon-64.png', 'icon-128.png',
-               'icon-256.png'];
+               'icon-256.png', 'LICENSE.txt'];
 
 self.addEventListener('install', (event) => {
   event.waitUntil(caches.open(CACHE).then((cache) => cache.addAll(FILES)).then(() => self.skipWaiting()));
