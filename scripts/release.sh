@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Builds the release artifacts of the commit checked out (HEAD, never uncommitted changes) into dist/:
-#   quavlo_VERSION_amd64.deb            the Debian package (checked by lintian)
-#   quavlo-VERSION.tar.gz               the source (git archive of HEAD)
-#   quavlo-VERSION-windows-x64.zip      the Windows programs (MinGW-w64 cross build, target package-windows)
-#   quavlo-replay-VERSION.zip           the drop-in replayer (quavlo_replay.cpp, quavlo_replay.h) and LICENSE
-#   SHA256SUMS                          the checksums of the files above
+#   quavlo_VERSION_amd64.deb                the tracker's Debian package (checked by lintian)
+#   libquavlo-replay-dev_VERSION_amd64.deb  the replayer's development package (checked by lintian)
+#   quavlo-VERSION.tar.gz                   the source (git archive of HEAD)
+#   quavlo-replay-VERSION.zip               the drop-in replayer (quavlo_replay.cpp, quavlo_replay.h) and LICENSE
+#   quavlo-VERSION-windows-x64.zip          the Windows programs (MinGW-w64 cross build, target package-windows)
+#   quavlo-VERSION-windows-x64-setup.exe    their installer (NSIS, target installer-windows)
+#   quavlo-VERSION-web.tar.gz               the browser's static site (scripts/web.sh --build) and the replayer's
+#                                           WebAssembly module, for any static web host
+#   SHA256SUMS                              the checksums of the files above
 # Everything is built from the source tarball unpacked under build-release/, with SOURCE_DATE_EPOCH set to the
 # commit's time: two runs from the same commit give byte-identical packages, tarball and replayer zip.
-# Usage: scripts/release.sh [--quick]     --quick: only the Linux artifacts (no Windows zip), for CI
+# Usage: scripts/release.sh [--quick]     --quick: only the Linux artifacts (no Windows, no web), for CI
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -71,7 +75,7 @@ step_deb() {
   cmake -S "$src" -B "$work/linux" -DCMAKE_BUILD_TYPE=Release -DQUAVLO_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro -Wl,-z,now" \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-  cmake --build "$work/linux" -j"$jobs" --target quavlo quavlo-cli quavlo-icons quavlo-docs
+  cmake --build "$work/linux" -j"$jobs" --target quavlo quavlo-cli quavlo-icons quavlo-docs quavlo_replay
   (cd "$work/linux" && cpack -G DEB -B "$work/deb" >/dev/null)
   cp "$work"/deb/*.deb "$dist/"
   lintian --fail-on error,warning --tag-display-limit 0 "$dist"/*.deb
@@ -89,11 +93,26 @@ step_replayer() {
 }
 
 step_windows() {
-  echo "== Windows zip"
+  echo "== Windows zip and installer"
   cmake -S "$src" -B "$work/win64" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQUAVLO_BENCH=OFF >/dev/null
-  cmake --build "$work/win64" -j"$jobs" --target package-windows
+  cmake --build "$work/win64" -j"$jobs" --target package-windows installer-windows
   cp "$work/win64/QuavloII-windows-x64.zip" "$dist/quavlo-$version-windows-x64.zip"
+  cp "$work/win64/QuavloII-setup.exe" "$dist/quavlo-$version-windows-x64-setup.exe"
+}
+
+step_web() {
+  echo "== the browser's site"
+  (cd "$src" && scripts/web.sh --build)
+  local name=quavlo-$version-web
+  rm -rf "$work/web"
+  mkdir -p "$work/web/$name"
+  cp -r "$src/build-web/site/." "$work/web/$name/"
+  mkdir -p "$work/web/$name/replay"
+  cp "$src"/build-web/replay/quavlo-replay.* "$work/web/$name/replay/"
+  # Sorted names, the commit's time, no owners: the same bytes on every run.
+  (cd "$work/web" && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+    -cf - "$name" | gzip -9n >"$dist/$name.tar.gz")
 }
 
 step_sums() {
@@ -101,7 +120,7 @@ step_sums() {
 }
 
 steps=(source deb replayer)
-[ "$quick" -eq 1 ] || steps+=(windows)
+[ "$quick" -eq 1 ] || steps+=(windows web)
 for step in "${steps[@]}" sums; do
   "step_$step"
 done
