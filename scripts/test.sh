@@ -19,6 +19,8 @@ cmake --build build -j"$jobs"
 echo "== web: the site built with emcc, the page in headless Chromium from 127.0.0.1"
 scripts/web.sh --build
 (cd tests/web && node web_test.js "$root/build-web/site" "$root/build/tools/quavlo-cli" "$root")
+# The replayer's WebAssembly module in Chromium: its AudioWorklet node against the module's own frames.
+tests/replay/check_web_page.sh
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVLO_SANITIZE=ON -DQUAVLO_BENCH=OFF >/dev/null
