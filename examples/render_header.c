@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s: %s\n", argv[0], !song ? "tune.h holds no playable song" : "cannot write the file");
         return 1;
     }
-    const unsigned long limit = (unsigned long)(seconds * 22050.0);
+    /* round(SECONDS * 22050) samples, where quavlo-cli render --seconds stops */
+    const unsigned long limit = (unsigned long)(seconds * 22050.0 + 0.5);
     unsigned long samples = 0;
     int ok = write_wav_header(out, 0);
     while (samples < limit) {

@@ -2,15 +2,15 @@
    together and rendered in turns, in calls of uneven sizes, and each goes to a WAV file of its own. Each file holds
    exactly what the song gives alone (what `quavlo-cli render` writes for it).
    Usage: two_songs A.qvl B.qvl OUT_A.wav OUT_B.wav [SECONDS]
-   A song ends when it stops itself or after SECONDS of audio (default 600), counted in whole blocks of 1102
-   samples as quavlo-cli counts them. */
+   A song ends when it stops itself or after SECONDS of audio (default 600): round(SECONDS * 22050) samples, where
+   quavlo-cli render --seconds stops. */
 #include "quavlo_replay.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-enum { BLOCK = 1102, CALLS = 4 };
+enum { CALLS = 4 };
 
 /* The call sizes the two songs take in turns: each song walks them in its own order. */
 static const int sizes[CALLS] = {1, 7, 1102, 4096};
@@ -89,8 +89,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s: SECONDS must be positive\n", argv[0]);
         return 2;
     }
-    /* Whole blocks, as quavlo-cli render stops at the first block that reaches the time. */
-    const unsigned long blocks = (unsigned long)(seconds * 22050.0 + BLOCK - 1) / BLOCK;
+    const unsigned long limit = (unsigned long)(seconds * 22050.0 + 0.5);
     struct song songs[2];
     unsigned char* modules[2] = {NULL, NULL};
     for (int k = 0; k < 2; k++) {
@@ -99,7 +98,7 @@ int main(int argc, char** argv) {
         songs[k].replay = modules[k] ? qvl_replay_open(modules[k], size, 0) : NULL;
         songs[k].out = fopen(argv[3 + k], "wb");
         songs[k].samples = 0;
-        songs[k].limit = blocks * BLOCK;
+        songs[k].limit = limit;
         songs[k].done = 0;
         songs[k].ok = songs[k].out && write_wav_header(songs[k].out, 0);
         if (!songs[k].replay || !songs[k].out) {

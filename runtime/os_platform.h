@@ -111,6 +111,10 @@ void os_frame_done(); // after a step: the next one is due os_step_ms from now; 
 // until the end of that step, so even the quickest tap counts exactly once.
 int32_t os_set_key(int32_t index, int32_t down);
 int32_t os_key_from_vk(int32_t vk); // virtual-key code -> key index before the fold of 97..122
+// The virtual-key code of a physical key named as a browser's KeyboardEvent.code names it ("KeyQ", "Digit2",
+// "F5", "Numpad7", "ShiftLeft"): letters and digits by their place on a US keyboard, whatever the layout prints on
+// them, keypad digits as with Num Lock on; 0 for a key the program does not know (os_key_codes.cpp).
+int32_t os_vk_from_code(const char* code);
 // The keypad's virtual-key code as Windows gives it: with Num Lock off, digits 0..9 and the decimal point are
 // Insert, End, Down, Page Down, Left, Clear, Right, Home, Up, Page Up and Delete; with Num Lock on, unchanged.
 int32_t os_keypad_vk(int32_t vk, int32_t num_lock);
@@ -146,6 +150,10 @@ void os_message_box(const char* text, const char* caption);
 // Modal question before unsaved work would be discarded: Save (the default, Return), Discard, or Cancel (Escape).
 enum { OS_ANSWER_CANCEL = 0, OS_ANSWER_SAVE = 1, OS_ANSWER_DISCARD = 2 };
 int os_ask_save_changes(const char* text, const char* caption);
+// A backend that cannot wait for the user (a browser's page, whose thread must never block) only starts the
+// dialogs and the question above: they return OS_DIALOG_PENDING at once, and the host hands the answer to the
+// application when it comes (app_dialog_answered). The native backends wait and never return it.
+constexpr int OS_DIALOG_PENDING = -2;
 // Sets the window's title text.
 void os_set_title(const char* title);
 // Waits until a window event is pending or timeout_ms milliseconds have passed, whichever comes first.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures the tracker and prints one table: render real-time factor on the benchmark song (short and long), the
 # cost of mixing one block and of a step (idle, typing, playing), the real program under Xvfb (first picture, CPU
-# idle and playing the song for 20 s each, resident memory), and key to sound by the shared key latency script
-# (../shared/bench/key_latency.sh: median and worst of its presses), also for schismtracker when it is installed.
+# idle and playing the song for 20 s each, resident memory, a MIDI note's way to the sound through a private JACK
+# server), and key to sound by the shared key latency script (../shared/bench/key_latency.sh: median and worst of
+# its presses), also for schismtracker when it is installed.
 # With --baseline REV, that commit is built in a temporary git worktree (removed afterwards) and measured in the same
 # run, and every figure is shown beside it with the ratio.
 #
@@ -33,7 +34,7 @@ while [ $# -gt 0 ]; do
     --quick) quick=(--quick); shift ;;
     --song) song=$2; shift 2 ;;
     --key-runs) key_runs=$2; shift 2 ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -47,6 +48,10 @@ build_tree() { # source dir, build dir
   echo "building $1 in $2" >&2
   cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$2" -j"$jobs" --target "${targets[@]}" >/dev/null
+  # The MIDI keyboard client for the MIDI figures, in builds that have it.
+  if cmake --build "$2" --target help | grep quavlo-midi-source >/dev/null; then
+    cmake --build "$2" -j"$jobs" --target quavlo-midi-source >/dev/null
+  fi
 }
 
 builds=()

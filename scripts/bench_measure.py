@@ -8,7 +8,9 @@ For every build: the offline render's real-time factor on the song (a short and 
 audio seconds per CPU second of the process, best of several runs), the cost of mixing one block and of a tracker
 step idle, typing and playing (the Google Benchmark programs bench_synth and bench_app), and the real program under
 Xvfb with SDL's disk audio driver writing to /dev/null: launch to first picture, CPU share of a core while idle and
-while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each) and resident memory.
+while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, and
+the way of a MIDI note-on sent through JACK (a private dummy server with 128-frame periods, the keyboard
+quavlo-midi-source) to the sound, where jackd and that client are there (with LIB, below).
 The measurements of the builds alternate, so that a change of the machine's load hits all of them alike. With more
 than one build, the last columns give each build's figure as a ratio to the first one's.
 
@@ -93,9 +95,10 @@ def resident_mib(pid):
 class Tracker:
     """The real program on a display, its log read through a terminal so that each line arrives as written."""
 
-    def __init__(self, build, display, song=None):
-        self.env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="disk",
-                        SDL_DISKAUDIOFILE="/dev/null", XAUTHORITY="/dev/null")
+    def __init__(self, build, display, song=None, sound_file="/dev/null", env=None):
+        self.sound_file = sound_file
+        self.env = dict(env or os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="disk",
+                        SDL_DISKAUDIOFILE=sound_file, XAUTHORITY="/dev/null")
         master, slave = pty.openpty()
         self.first_frame = None
         self.started = time.time()
@@ -146,10 +149,40 @@ class Tracker:
                 return
         raise run_e2e.Failure("the song did not start playing")
 
+    def note_delays(self, presses, play, write_log, rate):
+        """Milliseconds from play() (a way to play a note) to the moment SDL's disk driver handed the period with the
+        note's first sample to the device, plus the sample's place in it, read from the driver's logged writes
+        (bench_disk_audio.c) and its file; one figure per press, the presses well apart."""
+        time.sleep(0.5)
+        moments = []
+        for _ in range(presses):
+            moments.append(time.time())
+            play()
+            time.sleep(1.5)  # the note dies away
+        with open(self.sound_file, "rb") as f:
+            sound = f.read()
+        writes = [tuple(int(v) for v in line.split()) for line in open(write_log)]
+        return [first_sound_delay(sound, writes, moment, 2, rate) for moment in moments]
+
     def stop(self):
         self.proc.kill()
         self.proc.wait()
         os.close(self.master)
+
+
+def first_sound_delay(sound, writes, moment, frame_bytes, rate):
+    """Milliseconds from moment (seconds) to the first write of the disk driver at or after it whose period holds a
+    frame that is not silence, plus that frame's place in the period; 9999 when none does. writes: the logged writes
+    (nanoseconds, offset, bytes); sound: the driver's file."""
+    for at, offset, length in writes:
+        if at / 1e9 < moment:
+            continue
+        period = sound[offset:offset + length]
+        frame = next((k for k in range(len(period) // frame_bytes)
+                      if any(period[k * frame_bytes:(k + 1) * frame_bytes])), None)
+        if frame is not None:
+            return (at / 1e9 - moment + frame / rate) * 1000
+    return 9999
 
 
 def key_presses(script, name, frame_bytes, rate, command, preload, unbuffered, extra_env=None):
@@ -174,20 +207,8 @@ def key_presses(script, name, frame_bytes, rate, command, preload, unbuffered, e
         with open(os.path.join(work, "a.raw"), "rb") as f:
             sound = f.read()
         writes = [tuple(int(v) for v in line.split()) for line in open(log)]
-        true = []
-        for line in open(os.path.join(work, "marks")):
-            pressed = float(line.split()[2])
-            delay = None
-            for at, offset, length in writes:
-                if at / 1e9 < pressed:
-                    continue
-                period = sound[offset:offset + length]
-                frame = next((k for k in range(len(period) // frame_bytes)
-                              if any(period[k * frame_bytes:(k + 1) * frame_bytes])), None)
-                if frame is not None:
-                    delay = (at / 1e9 - pressed + frame / rate) * 1000
-                    break
-            true.append(9999 if delay is None else delay)
+        true = [first_sound_delay(sound, writes, float(line.split()[2]), frame_bytes, rate)
+                for line in open(os.path.join(work, "marks"))]
     return reported, true
 
 
@@ -202,8 +223,55 @@ SCHISM_RATE = 44100  # schismtracker's output: 44100 Hz stereo, 4 bytes a frame
 SCHISM_ENV = {"PRE": "key F2", "SILENCE": "key F8"}  # to the pattern editor; the note cut before the next press
 
 
-def tracker_figures(build, song, seconds):
+def midi_figures(build, display, tmp, presses, disk_audio):
+    """A MIDI note-on's way to the sound through JACK: median and worst milliseconds from the keyboard client being
+    told to send it (it goes out in the next 2.9 ms JACK period) to the period with its first sample going to the
+    device. Empty without jackd, without the keyboard client (a build from before it) or without disk_audio."""
+    source = os.path.join(build, "tests", "quavlo-midi-source")
+    if not disk_audio or not os.path.exists(source) or not shutil.which("jackd") or not shutil.which("jack_lsp"):
+        return {}
+    log = os.path.join(tmp, "midi-writes.log")
+    env = dict(os.environ, JACK_DEFAULT_SERVER="quavlo-bench-%d" % os.getpid(), JACK_NO_START_SERVER="1",
+               JACK_NO_AUDIO_RESERVATION="1")
+    server = subprocess.Popen(["jackd", "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "128"], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    tracker = keyboard = None
+    try:
+        deadline = time.time() + 15
+        while subprocess.run(["jack_lsp"], env=env, capture_output=True).returncode != 0:
+            if time.time() > deadline or server.poll() is not None:
+                raise run_e2e.Failure("the JACK server did not come up")
+            time.sleep(0.2)
+        tracker = Tracker(build, display, sound_file=os.path.join(tmp, "midi.raw"),
+                          env=dict(env, LD_PRELOAD=disk_audio, BENCH_WRITE_LOG=log))
+        tracker.wait_ready()
+        keyboard = subprocess.Popen([source, "jack", "quavlo-bench-keyboard"], env=env, stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        for word in ("ready", "connected"):
+            if not keyboard.stdout.readline().startswith(word):
+                raise run_e2e.Failure("the MIDI keyboard did not get connected")
+        time.sleep(1.0)
+
+        def play():
+            keyboard.stdin.write("90 3c 64\n")
+            keyboard.stdin.flush()
+            keyboard.stdout.readline()
+        delays = tracker.note_delays(presses, play, log, 22050)
+    finally:
+        if keyboard:
+            keyboard.stdin.close()
+            keyboard.wait()
+        if tracker:
+            tracker.stop()
+        server.terminate()
+        server.wait()
+    median, worst = key_figures(delays)
+    return {"MIDI note to sound, median (ms)": median, "MIDI note to sound, worst (ms)": worst}
+
+
+def tracker_figures(build, song, seconds, disk_audio):
     proc, display = run_e2e.start_xvfb()
+    tmp = tempfile.mkdtemp(prefix="quavlo-bench-")
     try:
         idle = Tracker(build, display)
         idle.wait_ready()
@@ -217,11 +285,13 @@ def tracker_figures(build, song, seconds):
         playing.play(wid)
         cpu_play = playing.cpu_share(seconds)
         playing.stop()
+        midi = midi_figures(build, display, tmp, 8, disk_audio)
     finally:
         proc.kill()
         proc.wait()
-    return {"first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
-            "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss}
+        shutil.rmtree(tmp, ignore_errors=True)
+    return dict(midi, **{"first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
+                         "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss})
 
 
 ROWS = [  # name, higher is better
@@ -237,6 +307,8 @@ ROWS = [  # name, higher is better
     ("key_latency.sh, worst (ms)", False),
     ("key_latency.sh, file buffered, median (ms)", False),
     ("key_latency.sh, file buffered, worst (ms)", False),
+    ("MIDI note to sound, median (ms)", False),
+    ("MIDI note to sound, worst (ms)", False),
     ("first frame (ms)", False),
     ("CPU idle (% of a core)", False),
     ("CPU playing (% of a core)", False),
@@ -244,7 +316,7 @@ ROWS = [  # name, higher is better
 ]
 
 
-KEY_ROWS = [row for row, _ in ROWS if "key" in row]
+KEY_ROWS = [row for row, _ in ROWS if "key" in row and "MIDI" not in row]
 
 
 def main():
@@ -278,7 +350,7 @@ def main():
         ROWS[4][0]: benchmark_ns(b, "bench_app", "BM_StepTyping", min_time),
         ROWS[5][0]: benchmark_ns(b, "bench_app", "BM_StepPlaying", min_time)})
     each("the tracker under Xvfb (%g s idle, %g s playing)" % (a.seconds, a.seconds),
-         lambda b: tracker_figures(b, song, a.seconds))
+         lambda b: tracker_figures(b, song, a.seconds, a.disk_audio))
 
     if a.key_latency:
         schism = shutil.which(SCHISM)

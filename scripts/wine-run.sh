@@ -6,4 +6,6 @@ set -euo pipefail
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-${TMPDIR:-/tmp}/quavlo-wine-$(id -u)}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Wine reads Unix file names in the locale's character set: without any locale, UTF-8, so names in every script work.
+[ -n "${LC_ALL:-}${LC_CTYPE:-}${LANG:-}" ] || export LANG=C.UTF-8
 exec wine "$@"

@@ -15,7 +15,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= HOME=$work/home XAUTHORITY=/dev/null
+# No Mono, no Gecko, no desktop entries made from Start-menu entries.
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" HOME=$work/home
+export XAUTHORITY=/dev/null
+# Wine reads Unix file names in the locale's character set; the suites use names in Cyrillic and Japanese.
+export LC_ALL=C.UTF-8
 mkdir -p "$HOME"
 printf 'pcm.!default {\n  type null\n}\nctl.!default {\n  type hw\n  card 0\n}\n' >"$HOME/.asoundrc"
 

@@ -1,12 +1,13 @@
 // Tracked allocator, diagnostic log and bounded string length. The allocator runs on the main thread; the log
-// is written from both threads and serialises its one buffer.
+// is written from both threads and serialises its one buffer with a spin lock of its own, so that the engine
+// needs no thread library (the replayer links into C programs with libm alone).
 #include "os_tools.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 int32_t os_alloc_count;                            // live tracked blocks
 uint8_t os_alloc_serial;                           // serial of the next block
@@ -16,8 +17,9 @@ void (*os_log_output)(const char* line);           // the host's destination of 
 void (*os_out_of_memory)(int32_t size);            // the host's answer to an allocation without memory
 int32_t (*os_sync_file)(FILE* file);               // the host's durable write of a file
 int32_t (*os_sync_directory_of)(const char* path); // the host's durable write of a directory
-static char os_log_buffer[1024];                   // the log's one line buffer, guarded by os_log_mutex
-static std::mutex os_log_mutex;                    // keeps lines from the two threads whole
+[[maybe_unused]] static char os_log_buffer[1024]; // the log's one line buffer, guarded by os_log_busy
+[[maybe_unused]] static std::atomic_flag os_log_busy; // held while a line is formatted and passed on: keeps the
+                                                      // lines of the two threads whole
 static void** os_live_slots;                       // bases of the live blocks, open-addressed (null = empty slot)
 static size_t os_live_capacity;                    // slots in os_live_slots, a power of two or 0
 static size_t os_live_used;                        // filled slots; at most half the capacity
@@ -129,6 +131,10 @@ void os_free_block(void** var) {
     *var = nullptr;
 }
 
+#if defined(QVL_REPLAY_ONLY)
+// The engine built for the replayer alone has no log: nothing is formatted, and no formatting code is linked.
+void os_log(const char*, ...) {}
+#else
 // True for the assertion line's format. Compared by hand: the quiet check runs for every allocation, and a
 // fuzzer's string-comparison hooks would otherwise record each one.
 static bool os_log_is_assertion(const char* format) {
@@ -140,7 +146,8 @@ static bool os_log_is_assertion(const char* format) {
 
 void os_log(const char* format, ...) {
     if (os_log_quiet && !os_log_is_assertion(format)) return;
-    std::lock_guard<std::mutex> hold(os_log_mutex);
+    // The lines are short and rare: a thread that finds the buffer taken waits for the other one's line.
+    while (os_log_busy.test_and_set(std::memory_order_acquire)) {}
     memset(os_log_buffer, 0, sizeof os_log_buffer);
     va_list args;
     va_start(args, format);
@@ -148,7 +155,9 @@ void os_log(const char* format, ...) {
     va_end(args);
     if (os_log_output) os_log_output(os_log_buffer);
     if (os_log_sink) os_log_sink(os_log_buffer);
+    os_log_busy.clear(std::memory_order_release);
 }
+#endif
 
 int32_t os_strlen(const char* text) {
     OS_ASSERT(text != nullptr);

@@ -52,14 +52,16 @@ enum : uint8_t { SND_HAS_NOTE = 1, SND_HAS_SAMPLE = 2, SND_HAS_VOLUME = 4, SND_H
 enum { SND_FIELD_NOTE, SND_FIELD_SAMPLE, SND_FIELD_VOLUME, SND_FIELD_EFFECT, SND_FIELD_PARAM };
 
 // 4 channels x 64 rows: plane p = channel * 5 + field at p * 64, then one flag byte per channel and row.
+// (The header's functions are static inline: a library built from the engine keeps no shared copies of them that
+// could meet the embedding program's symbols.)
 struct snd_pattern {
     uint8_t bytes[SND_PATTERN_BYTES];
 };
 
-inline uint8_t* snd_cell_field(snd_pattern* p, int32_t channel, int32_t field, int32_t row) {
+static inline uint8_t* snd_cell_field(snd_pattern* p, int32_t channel, int32_t field, int32_t row) {
     return &p->bytes[(channel * 5 + field) * SND_ROWS + row];
 }
-inline uint8_t* snd_cell_flags(snd_pattern* p, int32_t channel, int32_t row) {
+static inline uint8_t* snd_cell_flags(snd_pattern* p, int32_t channel, int32_t row) {
     return &p->bytes[SND_FLAGS_OFFSET + channel * SND_ROWS + row];
 }
 
@@ -118,7 +120,7 @@ extern float snd_note_freq[SND_NOTES]; // note index -> frequency in Hz; constan
 constexpr double OS_SIN_SCALE = 40.76433121019108; // table entries per radian: 256 / 6.28
 
 // Table sine: 256 entries over 6.28 radians. Inline because the mixer's vibrato calls it for every sample.
-inline float os_sin(float x) {
+static inline float os_sin(float x) {
     const double scaled = (double)x * OS_SIN_SCALE;
     const int32_t index = (scaled > -2147483648.0 && scaled < 2147483648.0 ? (int32_t)scaled : 0) & 255;
     return os_sin_value[index];
@@ -231,6 +233,10 @@ snd_pattern* snd_channel_pattern(snd_engine* e, snd_song* song, int32_t channel)
 // mixed in as many pieces as the calls cut it into, with the same samples, and the capture takes each whole block
 // that sounded when its last sample is mixed. How the calls cut the output never changes a sample.
 int32_t snd_render(snd_engine* e, int16_t* out, int32_t count);
+// Begins up to `blocks` blocks as snd_render does, ticking the players and applying the ending rules, without
+// mixing them; returns how many began (fewer once rendering has ended). The voices do not move, so the engine's
+// later samples are not the song's: an engine that skips serves only to count a song's blocks.
+int32_t snd_skip_blocks(snd_engine* e, int32_t blocks);
 
 // ---- Module format in memory (sound_module.cpp)
 // Packs the song as module bytes into out (null: only counts). Returns the module's size, which may exceed
@@ -261,7 +267,8 @@ size_t wav_write_samples(FILE* file, const int16_t* samples, int32_t count,
 // ---- WAV capture (sound_capture.cpp). wav_start, wav_capture_into and wav_end_taking run while the renderer does
 // not (the tracker holds audio_lock); wav_drain on the writer's thread at any time; wav_stop on the writer's thread
 // while the renderer does not run, or at any time after wav_end_taking.
-// Starts a capture into "song.wav" in the current directory (a capture still running is finished first).
+// Starts a capture into "song.wav" in the current directory (a capture still running is finished first). When the
+// file cannot be created, no capture runs and wav_failed is 1, as after a failed write.
 void wav_start(snd_engine* e);
 // Starts a capture into an open file, just past the header the caller wrote. False (nothing started) when the
 // queue finds no memory.
@@ -276,5 +283,6 @@ int32_t wav_drain(snd_engine* e);
 // file is closed; the queue goes. Returns fclose's result (EOF, and an assertion, when no capture ran; EOF when its
 // file had already been closed by a failed write).
 int32_t wav_stop(snd_engine* e);
-// The renderer's side (sound_render.cpp): hands one mixed block to a running capture's queue.
+// The renderer's side (sound_render.cpp): hands one mixed block to a running capture's queue. Not in the engine
+// built for the replayer alone (QVL_REPLAY_ONLY).
 void wav_append(snd_engine* e, const int16_t* block);

@@ -62,13 +62,19 @@ void wav_start(snd_engine* e) {
         wav_end_taking(e);
         wav_stop(e);
     }
+    // A capture that cannot begin (the file cannot be created where the program runs, or no memory for the queue)
+    // is reported as a failed one: recording nothing while the button says it records would lose the take.
     FILE* file = fopen(WAV_NAME, "wb+");
-    if (!file) return;
+    if (!file) {
+        c->wav_failed = 1;
+        return;
+    }
     // Unbuffered: each block is one write, so a failed one tells exactly how many bytes reached the file.
     setvbuf(file, nullptr, _IONBF, 0);
     wav_write_header(file, 0);
     if (!wav_capture_into(e, file)) {
         fclose(file);
+        c->wav_failed = 1;
         return;
     }
     c->wav_path = WAV_NAME;

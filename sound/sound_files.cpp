@@ -31,6 +31,20 @@ static int32_t snd_dir_length(const char* path) {
     return length;
 }
 
+// A file name as std::filesystem takes it. The program's names are UTF-8 (the Windows programs ask for UTF-8 as the
+// code page of every narrow-character call, which fopen and remove then use), but std::filesystem on Windows reads
+// narrow names in the C runtime's locale, and takes UTF-8 only as char8_t; POSIX keeps the bytes as they are. A
+// name that is not UTF-8 (a Windows too old for that code page passes its ANSI names) is read the narrow way; one
+// that cannot be read at all gives an empty path, on which the calls fail instead of throwing.
+static std::filesystem::path snd_fs_path(const char* name) {
+    try {
+        return std::filesystem::path((const char8_t*)name);
+    } catch (const std::exception&) {}
+    try {
+        return std::filesystem::path(name);
+    } catch (const std::exception&) { return std::filesystem::path(); }
+}
+
 // Opens a new temporary file next to target, so that the target is replaced only once the whole file is
 // written; stores its name (from os_alloc) in *temp_path. Null when none can be created. The temporary file is
 // "<target>.<n>.part"; when that would be longer than a file name can be, it is "quavlo.<n>.part" in the target's
@@ -50,7 +64,7 @@ static FILE* snd_open_beside(const char* target, char** temp_path) {
         // makes the open itself refuse one; Windows' msvcrt ignores the letter (or, older, refuses the mode), so
         // the name is also looked for first.
         std::error_code error;
-        if (std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(snd_fs_path(name), error))) {
             errno = EEXIST;
             continue;
         }
@@ -82,7 +96,7 @@ static int32_t snd_finish_beside(FILE* file, char** temp_path, const char* targe
     if (fclose(file) != 0) written = false;
     if (written) {
         std::error_code error;
-        std::filesystem::rename(*temp_path, target, error);
+        std::filesystem::rename(snd_fs_path(*temp_path), snd_fs_path(target), error);
         if (error) written = false;
     }
     if (written && os_sync_directory_of) os_sync_directory_of(target);

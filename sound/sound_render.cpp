@@ -4,10 +4,13 @@
 #include "os_tools.h"
 #include "sound.h"
 
+#include <climits>
 #include <cstring>
 
 // The renderer's side of the WAV capture (the writer's side, with its file, is in sound_capture.cpp): a block that
-// sounded goes into the queue, unless the writer has fallen a whole queue behind.
+// sounded goes into the queue, unless the writer has fallen a whole queue behind. The engine built for the
+// replayer alone (QVL_REPLAY_ONLY) has no capture.
+#if !defined(QVL_REPLAY_ONLY)
 void wav_append(snd_engine* e, const int16_t* block) {
     snd_capture* c = &e->capture;
     if (!block || !c->taking.load(std::memory_order_acquire) || c->overflow.load(std::memory_order_relaxed)) return;
@@ -20,6 +23,7 @@ void wav_append(snd_engine* e, const int16_t* block) {
     memcpy(c->queue + (size_t)(queued % WAV_QUEUE_BLOCKS) * SND_BLOCK, block, SND_BLOCK * sizeof(int16_t));
     c->queued.store(queued + 1, std::memory_order_release);
 }
+#endif
 
 // The block clock is moved back by this much before it could overflow (after about 1.7 years of playing).
 static constexpr int32_t SND_CLOCK_LIMIT = 1 << 30;
@@ -41,11 +45,14 @@ static bool snd_begin_block(snd_engine* e) {
         return false;
     }
     if (played && song) {
-        // Row 0 of order position 0 played again after the first row: one more pass through the song.
-        if (e->row_played && song->row == 0 && song->order_pos == 0 && e->pass_limit > 0 &&
-            ++e->passes >= e->pass_limit) {
-            e->ended = true;
-            return false;
+        // Row 0 of order position 0 played again after the first row: one more pass through the song (counted
+        // whatever the limit, which the replayer may set while the song plays).
+        if (e->row_played && song->row == 0 && song->order_pos == 0) {
+            if (e->passes < INT32_MAX) e->passes++;
+            if (e->pass_limit > 0 && e->passes >= e->pass_limit) {
+                e->ended = true;
+                return false;
+            }
         }
         e->row_played = true;
     }
@@ -76,8 +83,19 @@ int32_t snd_render(snd_engine* e, int16_t* out, int32_t count) {
         memcpy(out + written, e->block + e->block_done, (size_t)n * sizeof(int16_t));
         written += n;
         e->block_done += n;
+#if !defined(QVL_REPLAY_ONLY)
         // The capture takes whole blocks, those that sounded.
         if (e->block_done == SND_BLOCK && e->block_heard) wav_append(e, e->block);
+#endif
     }
     return written;
+}
+
+int32_t snd_skip_blocks(snd_engine* e, int32_t blocks) {
+    int32_t begun = 0;
+    while (begun < blocks && snd_begin_block(e)) {
+        e->block_done = SND_BLOCK;
+        begun++;
+    }
+    return begun;
 }

@@ -3,6 +3,9 @@
 // tracker holds audio_lock).
 #include "os_tools.h"
 #include "sound.h"
+#if defined(QVL_WRITTEN_TABLES)
+#include "sound_tables.h"
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -13,7 +16,11 @@ float os_sin_value[256];   // the table's entries scaled by 1 / 32767
 // floor(32767 sin(i 6.28 / 256) + 0.25): the table's period is 6.28 radians, not 2 pi. Filled before main.
 static const bool os_sin_filled = [] {
     for (int i = 0; i < 256; i++) {
+#if defined(QVL_WRITTEN_TABLES)
+        os_sin_table[i] = snd_sin_entries[i];
+#else
         os_sin_table[i] = (int16_t)floor(32767.0 * sin(i * 6.28 / 256.0) + 0.25);
+#endif
         os_sin_value[i] = (float)(os_sin_table[i] * 3.0518509447574615e-05);
         OS_ASSERT(os_sin_value[i] >= -1.0f && os_sin_value[i] <= 1.0f);
     }

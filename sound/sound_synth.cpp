@@ -5,24 +5,36 @@
 // Every value stored in a voice field or in the accumulator is single precision; the intermediate results
 // inside one expression are double precision. The rounding this gives is part of the sound: songs must
 // render to the same samples everywhere.
+//
+// With QVL_REPLAY_SMALL defined (the replayer's small build) the mixer runs every voice sample by sample through
+// snd_run_sample, the straightforward form of the arithmetic: a fraction of the code, slower, the same samples.
 #include "os_tools.h"
 #include "sound.h"
+#if defined(QVL_WRITTEN_TABLES)
+#include "sound_tables.h"
+#endif
 
-#include <array>
 #include <cmath>
 #include <cstring>
-#include <utility>
 
+#if !defined(QVL_REPLAY_SMALL)
+#include <array>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 #endif
 
 float snd_note_freq[SND_NOTES]; // note index (octave * 12 + semitone) -> Hz, to a tenth of a hertz
 
 static const bool snd_note_freq_filled = [] {
     for (int32_t n = 0; n < SND_NOTES; n++) {
+#if defined(QVL_WRITTEN_TABLES)
+        snd_note_freq[n] = snd_note_entries[n];
+#else
         const double f = 440.0 * pow(2.0, (n - 57) / 12.0);
         snd_note_freq[n] = (float)(round(f * 10.0) / 10.0);
+#endif
     }
     return true;
 }();
@@ -260,6 +272,7 @@ static void snd_run_sample(const snd_mix_voice& mv, snd_run_state& st, double* t
     if (st.phase1 < 0) st.phase1 = st.phase1 + flength;
 }
 
+#if !defined(QVL_REPLAY_SMALL)
 // A read position that indexes the sample directly.
 static inline bool snd_inside(float phase, float flength) { return phase >= 0 && phase < flength; }
 
@@ -403,6 +416,7 @@ constexpr std::array<snd_stretch_fn, sizeof...(F)> snd_stretch_table(std::intege
     return {snd_stretch_entry<F>...};
 }
 static constexpr auto snd_stretches = snd_stretch_table(std::make_integer_sequence<int32_t, 64>{});
+#endif
 
 // Runs one voice for up to n output samples: for each, its two oscillators' signed contributions (0 where an
 // oscillator is silent) go to t0 and t1, and the voice's state moves on as snd_run_sample says. Returns how many
@@ -415,9 +429,14 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
     snd_run_state st = {v.volume,  v.target_volume,  v.phase[0],       v.phase[1],     v.step[0],
                         v.step[1], v.target_step[0], v.target_step[1], v.base_step[0], v.base_step[1],
                         v.counter, v.arp_index,      v.countdown,      v.active != 0,  false};
+    int32_t i = 0;
+#if defined(QVL_REPLAY_SMALL)
+    // The small build has no stretches: every sample goes through snd_run_sample.
+    (void)per_sample;
+    for (; i < n && st.active; i++) snd_run_sample(mv, st, t0 + i, t1 + i);
+#else
     // A glide found standing still stays still for the rest of this run (see snd_run_stretch).
     bool volume_still = false, step_still = false;
-    int32_t i = 0;
     while (i < n && st.active) {
         if (per_sample || !snd_inside(st.phase0, mv.flength) || !snd_inside(st.phase1, mv.flength) ||
             (v.vibrato && !snd_vibrato_in_range(st.counter, v.vib_rate, n - i))) {
@@ -442,6 +461,7 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
             step_still = step_still || glide_step;
         }
     }
+#endif
     for (int32_t k = i; k < n; k++) t0[k] = t1[k] = 0.0;
     v.volume = st.volume;
     v.target_volume = st.target_volume;
@@ -464,7 +484,7 @@ static int32_t snd_run_voice(const snd_mix_voice& mv, double* t0, double* t1, in
 // Converts accumulated values to output samples: clipped to low..high, truncated toward zero, NaN as 0.
 static void snd_clip(const float* acc, int16_t* out, int32_t n, int32_t low, int32_t high) {
     int32_t i = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QVL_REPLAY_SMALL)
     // Four at a time where the clip limits fit 16 bits, so that packing them cannot saturate.
     if (high <= INT16_MAX && low >= INT16_MIN) {
         const __m128 fhigh = _mm_set1_ps((float)high), flow = _mm_set1_ps((float)low);
@@ -554,7 +574,11 @@ static bool snd_mix_range(snd_engine* e, int16_t* block, int32_t from, int32_t c
 }
 
 static void snd_mix_with(snd_engine* e, int16_t* block, bool per_sample) {
+#if defined(QVL_REPLAY_ONLY)
+    snd_mix_range(e, block, 0, SND_BLOCK, per_sample);
+#else
     if (snd_mix_range(e, block, 0, SND_BLOCK, per_sample)) wav_append(e, block);
+#endif
 }
 
 bool snd_mix_part(snd_engine* e, int16_t* block, int32_t from, int32_t count) {

@@ -34,9 +34,19 @@ if(TARGET quavlo AND TARGET quavlo_sdl AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
   set_tests_properties(e2e_editing_aids PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
-# The editor and the file commands run against the live audio thread: the ThreadSanitizer build checks them too.
-foreach(suite test_app_editor test_app_files test_app_lifecycle test_app_undo test_app_soak_posix test_app_sound)
+# The editor, the file commands and the sound as played run against the live audio thread, and MIDI's queues between
+# threads: the ThreadSanitizer build checks them too.
+foreach(suite test_app_editor test_app_files test_app_lifecycle test_app_undo test_app_soak_posix test_app_midi
+              test_midi test_app_sound)
   if(TARGET ${suite})
     set_tests_properties(${suite} PROPERTIES LABELS tsan)
   endif()
 endforeach()
+
+# --midi list prints the MIDI ports the tracker would connect (or says there are none) and exits with status 0: on
+# Linux, and on Windows under Wine, where there is no MIDI device.
+if(TARGET quavlo)
+  add_test(NAME app_midi_list COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:quavlo>
+                                      "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}" -P
+                                      ${CMAKE_CURRENT_SOURCE_DIR}/e2e/midi_list_check.cmake)
+endif()

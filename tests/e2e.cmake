@@ -28,15 +28,52 @@ if(TARGET quavlo AND TARGET quavlo_sdl AND QUAVLO_PYTHON3)
   set_tests_properties(e2e_desktop PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
-# The native Windows tracker under Wine (the cross build): the window, typing, SAVE and LOAD through the common
-# dialogs, the message box, the WAV button and the close. The saved module is read back with the Linux quavlo-cli,
+# The native Windows tracker under Wine (the cross build), in a folder and with files named in Cyrillic and
+# Japanese: the command line, the window, typing, SAVE and LOAD through the common dialogs, the message box, the
+# WAV button, the close, a start with a file, and quavlo-cli.exe with such names. The saved module is read back with the Linux quavlo-cli,
 # QUAVLO_HOST_CLI (scripts/test.sh passes the plain build's). Labelled "e2e".
 set(QUAVLO_HOST_CLI "" CACHE FILEPATH "quavlo-cli built for the build machine, for the Windows end-to-end test")
-if(TARGET quavlo_win32 AND TARGET quavlo AND QUAVLO_PYTHON3 AND QUAVLO_HOST_CLI AND CMAKE_CROSSCOMPILING_EMULATOR)
+if(TARGET quavlo_win32 AND TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3 AND QUAVLO_HOST_CLI
+   AND CMAKE_CROSSCOMPILING_EMULATOR)
   add_test(NAME e2e_wine_session
            COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_session.py $<TARGET_FILE:quavlo>
-                   ${QUAVLO_HOST_CLI} ${CMAKE_CROSSCOMPILING_EMULATOR})
+                   ${QUAVLO_HOST_CLI} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:quavlo-cli>)
   # In a Wine prefix (and so a Wine server) of its own: windows of the suites run before it in the shared one
   # leave Wine's focus where keys and dialogs of the tracker do not arrive reliably.
   set_tests_properties(e2e_wine_session PROPERTIES LABELS e2e TIMEOUT 600 SKIP_RETURN_CODE 77 ENVIRONMENT "WINEPREFIX=")
+endif()
+
+# The Windows programs' resources read back from the files: the icon at every size, the version information and
+# the manifest (plain Python, no Wine needed).
+if(WIN32 AND TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
+  add_test(NAME windows_resources
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/pe_resources.py ${PROJECT_VERSION}
+                   $<TARGET_FILE:quavlo> $<TARGET_FILE:quavlo-cli>)
+endif()
+
+# The installer under Wine: silent installs for all users and for the current user, the registry, a song opened
+# through the association, the silent uninstall. The installer is built first, by a test of its own.
+if(TARGET installer-windows AND QUAVLO_PYTHON3 AND CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME installer_build COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target installer-windows)
+  set_tests_properties(installer_build PROPERTIES FIXTURES_SETUP windows_installer LABELS e2e)
+  add_test(NAME e2e_wine_install
+           COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_install.py ${CMAKE_BINARY_DIR}/QuavloII-setup.exe
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} ${PROJECT_VERSION}
+                   ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/all_effects.qvl)
+  set_tests_properties(e2e_wine_install PROPERTIES LABELS e2e TIMEOUT 600 SKIP_RETURN_CODE 77
+                       FIXTURES_REQUIRED windows_installer ENVIRONMENT "WINEPREFIX=")
+endif()
+
+# A MIDI keyboard made of a JACK or ALSA client (quavlo-midi-source), and the tracker playing and writing what it
+# sends: through JACK on a private dummy server, and through the ALSA sequencer where the machine has one. The
+# benchmark measures a MIDI note's way to the sound with the same client. Labelled "e2e".
+if(TARGET PkgConfig::JACK AND TARGET PkgConfig::ALSA)
+  add_executable(quavlo-midi-source ${CMAKE_CURRENT_SOURCE_DIR}/e2e/midi_source.cpp)
+  target_link_libraries(quavlo-midi-source PRIVATE PkgConfig::JACK PkgConfig::ALSA Threads::Threads)
+  if(TARGET quavlo AND TARGET quavlo-cli AND QUAVLO_PYTHON3)
+    add_test(NAME e2e_midi
+             COMMAND ${QUAVLO_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/midi_session.py $<TARGET_FILE:quavlo>
+                     $<TARGET_FILE:quavlo-cli> $<TARGET_FILE:quavlo-midi-source>)
+    set_tests_properties(e2e_midi PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)
+  endif()
 endif()

@@ -18,6 +18,7 @@ endif()
 if(TARGET quavlo_replay AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME replay_library_symbols
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:quavlo_replay>
+                   -DHEADER=${CMAKE_SOURCE_DIR}/replay/quavlo_replay.h
                    -P ${CMAKE_CURRENT_LIST_DIR}/replay/check_library_symbols.cmake)
 endif()
 
@@ -32,4 +33,21 @@ if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
            COMMAND ${CMAKE_CURRENT_LIST_DIR}/replay/check_amalgamation.sh ${CMAKE_SOURCE_DIR}
                    ${CMAKE_CURRENT_BINARY_DIR}/amalgamation $<TARGET_FILE:quavlo-cli> ${mingw_cxx})
   set_tests_properties(replay_amalgamation PROPERTIES LABELS slow TIMEOUT 600)
+endif()
+
+# The ways a game takes the replayer: installed (find_package, pkg-config) from a build of the replayer alone with
+# the small mixer, whose size is checked, and added with add_subdirectory to a C project.
+if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME replay_consumers
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/replay/check_consumers.sh ${CMAKE_SOURCE_DIR}
+                   ${CMAKE_CURRENT_BINARY_DIR}/consumers $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(replay_consumers PROPERTIES LABELS slow TIMEOUT 900)
+endif()
+
+# The replayer as WebAssembly, built with emscripten and checked in node against quavlo-cli (skipped without them).
+if(TARGET quavlo-cli AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME replay_wasm
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/replay/check_wasm.sh ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/wasm
+                   $<TARGET_FILE:quavlo-cli>)
+  set_tests_properties(replay_wasm PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
 endif()

@@ -330,14 +330,24 @@ TEST_F(FileTest, EnterDuringRecordingStopsOnlyThePlayback) {
     EXPECT_EQ(read_file(path("song.wav")).size(), 44u + 2u * SND_BLOCK * 2);
 }
 
-TEST_F(FileTest, WavThatCannotOpenItsFileStillSwitches) {
+// "song.wav" that cannot be created (a folder of that name, a folder the user may not write to): the song plays all
+// the same, and the next step says "Can not save" and offers WAV again instead of pretending to record.
+TEST_F(FileTest, WavThatCannotOpenItsFileSaysSoAndPlaysOn) {
     std::filesystem::create_directory(path("song.wav"));
     ctrl('W');
-    EXPECT_EQ(std::string(app.btn_wav.label), "STOP");
     EXPECT_EQ(audio_engine.snd_players[0], &app.song);
-    ctrl('W');
+    step();
+    EXPECT_EQ(hl_message_boxes, 1);
+    EXPECT_EQ(hl_message_text, "Can not save");
     EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
-    EXPECT_EQ(audio_engine.snd_players[0], nullptr);
+    EXPECT_EQ(audio_engine.snd_players[0], &app.song) << "the song plays on";
+    EXPECT_EQ(audio_engine.capture.wav_file, nullptr);
+    // Another try starts a new attempt, and is reported again.
+    ctrl('W');
+    step();
+    EXPECT_EQ(hl_message_boxes, 2);
+    EXPECT_EQ(std::string(app.btn_wav.label), "WAV");
+    EXPECT_TRUE(std::filesystem::is_directory(path("song.wav")));
 }
 
 // The dialogs start in the folder of the song last loaded or saved, and SAVE offers the song's name; a new song

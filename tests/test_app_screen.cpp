@@ -505,6 +505,17 @@ TEST_F(ScreenTest, ReferenceScreens) {
 
 // F9 shows the keys and the effects over the grid; Escape or F9 closes it, and the screen is as it was, pixel
 // for pixel. Keys other than those two do nothing while it is open.
+// The example tune opened from a song link, as the browser's page shows it: the web tests compare the page's
+// canvas with this screen, pixel for pixel.
+TEST_F(ScreenTest, SongOpenedFromALink) {
+    const std::string tune = std::string(QUAVLO_SOURCE_DIR) + "/examples/tune.qvl";
+    app_lock();
+    ASSERT_TRUE(app_file_load_from(tune.c_str()));
+    app_unlock();
+    step();
+    expect_screen("tune_link");
+}
+
 TEST_F(ScreenTest, HelpScreenOpensOverTheGridAndLeavesNoTrace) {
     type_song();
     redraw();

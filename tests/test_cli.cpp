@@ -1,5 +1,6 @@
 // quavlo-cli, run as the separate program it is: exit codes and messages, the JSON dump, repack, header names,
-// and renders, among them a --recorder render that must equal a capture through wav_start/snd_render/wav_stop.
+// and renders, among them a --recorder render that must equal a capture through wav_start/snd_render/wav_stop,
+// renders cut to the sample and the stems of the four channels.
 #include "test_files_fixture.h"
 
 #include <sys/wait.h>
@@ -93,10 +94,15 @@ TEST_F(Cli, UsageErrorsExitWith2AndHelpWith0) {
         EXPECT_EQ(help.code, 0) << sub;
         EXPECT_NE(help.out.find("IN"), std::string::npos) << sub;
     }
+    const cli_result version = run("--version");
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.rfind("quavlo-cli (QuavloII) ", 0), 0u) << version.out;
+    EXPECT_GT(version.out.size(), std::string("quavlo-cli (QuavloII) \n").size()) << "no version number";
     const cli_result help = run("--help");
     EXPECT_EQ(help.code, 0);
     for (const char* sub : {"dump", "repack", "header", "render"}) EXPECT_NE(help.out.find(sub), std::string::npos);
     EXPECT_NE(run("render --help").out.find("--recorder"), std::string::npos);
+    EXPECT_NE(run("render --help").out.find("--stems"), std::string::npos);
 }
 
 TEST_F(Cli, InputsThatAreNotUsableModulesExitWith2AndSayWhy) {
@@ -204,13 +210,26 @@ TEST_F(Cli, RenderRecorderEqualsACaptureThroughTheWavButtonPath) {
     EXPECT_EQ(read_file("gapless.wav").size(), captured.size() + (size_t)silent * 2204);
 }
 
-TEST_F(Cli, RenderStopsAtTheSecondsLimitAfterPassesOrWhenTheSongStopsItself) {
+TEST_F(Cli, RenderStopsAtTheSecondsLimitToTheSampleAfterPassesOrWhenTheSongStopsItself) {
     make_busy_song();
     ASSERT_EQ(save_module("busy.qvl", &song), 1);
-    ASSERT_EQ(run("render busy.qvl two.wav --seconds 2").code, 0);
-    bytes file = read_file("two.wav");
-    EXPECT_EQ(data_size(file), 41u * 2204); // 2 s = 44100 samples: 41 blocks reach it
-    EXPECT_EQ(file.size(), 44u + 41 * 2204);
+    // round(S * 22050) samples, also inside a block, and the same samples as a longer render up to there.
+    ASSERT_EQ(run("render busy.qvl long.wav --seconds 3").code, 0);
+    const auto longer = samples_of(read_file("long.wav"));
+    const struct { const char* seconds; uint32_t samples; } limits[] = {
+        {"2", 44100}, {"0.5", 11025}, {"0.001", 22}, {"0.04997", 1102}, {"2.00002", 44100}, {"2.00003", 44101}};
+    for (const auto& limit : limits) {
+        ASSERT_EQ(run(std::string("render busy.qvl cut.wav --seconds ") + limit.seconds).code, 0);
+        const bytes file = read_file("cut.wav");
+        EXPECT_EQ(data_size(file), limit.samples * 2) << limit.seconds;
+        EXPECT_EQ(file.size(), 44 + limit.samples * 2) << limit.seconds;
+        const auto cut = samples_of(file);
+        EXPECT_TRUE(std::equal(cut.begin(), cut.end(), longer.begin())) << limit.seconds;
+    }
+    // A recorder keeps only whole blocks: the piece of the block the limit cuts is left out.
+    ASSERT_EQ(run("render busy.qvl cut.wav --seconds 2 --recorder").code, 0);
+    EXPECT_EQ(data_size(read_file("cut.wav")) % 2204, 0u);
+    EXPECT_LE(data_size(read_file("cut.wav")), 40u * 2204); // the 41st block is cut at its 21st sample
 
     ASSERT_EQ(run("render busy.qvl p1.wav").code, 0);
     ASSERT_EQ(run("render busy.qvl p3.wav --passes 3").code, 0);
@@ -224,6 +243,72 @@ TEST_F(Cli, RenderStopsAtTheSecondsLimitAfterPassesOrWhenTheSongStopsItself) {
     ASSERT_EQ(save_module("stops.qvl", &song), 1);
     ASSERT_EQ(run("render stops.qvl stop.wav --passes 5").code, 0);
     EXPECT_EQ(data_size(read_file("stop.wav")), (2 + 6 * 2) * 2204u); // start, then rows 0..5 of 2 blocks
+}
+
+TEST_F(Cli, StemsHoldEachChannelAloneAsMuteLeavesItAndAreAsLongAsTheMix) {
+    make_busy_song();
+    ASSERT_EQ(save_module("busy.qvl", &song), 1);
+    const cli_result r = run("render busy.qvl mix.wav --stems --clock 4321 --seconds 12");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto mix = samples_of(read_file("mix.wav"));
+    ASSERT_EQ(mix.size(), 12u * 22050);
+    std::vector<int16_t> stems[4];
+    for (int c = 0; c < 4; c++) {
+        const std::string name = "mix-" + std::to_string(c + 1) + ".wav";
+        stems[c] = samples_of(read_file(name));
+        EXPECT_EQ(read_file(name).size(), read_file("mix.wav").size()) << name;
+        EXPECT_TRUE(std::any_of(stems[c].begin(), stems[c].end(), [](int16_t v) { return v != 0; })) << name;
+
+        // The same song played with the mute switches of the other channels off, as F5..F8 leave them.
+        prepare_engine();
+        clock_value = 4321;
+        snd_song played = load_module(&eng, "busy.qvl");
+        snd_repair_song(&played);
+        eng.end_with_song = true;
+        eng.pass_limit = 1;
+        snd_play_song(&eng, &played);
+        for (int k = 0; k < 4; k++) eng.snd_voices[0][k].enabled = k == c;
+        std::vector<int16_t> muted(12 * 22050);
+        EXPECT_EQ(snd_render(&eng, muted.data(), (int32_t)muted.size()), (int32_t)muted.size());
+        snd_free_song(&eng, &played);
+        EXPECT_TRUE(stems[c] == muted) << name;
+    }
+    // Where the mix is not clipped, it is the stems' sum up to the truncation of each of the five.
+    size_t compared = 0;
+    for (size_t i = 0; i < mix.size(); i++) {
+        if (mix[i] <= -16383 || mix[i] >= 32767) continue;
+        const int sum = stems[0][i] + stems[1][i] + stems[2][i] + stems[3][i];
+        ASSERT_LE(std::abs(sum - mix[i]), 4) << "sample " << i;
+        compared++;
+    }
+    EXPECT_GT(compared, mix.size() / 2);
+
+    // A song with notes on channel 3 alone: its stem is the mix, the others are silence; with --recorder all
+    // four are as long as the mix, which leaves out the silent blocks.
+    snd_song lone{};
+    snd_create_song(&eng, &lone, 1);
+    cell(lone.patterns[0], 2, 0, 0x1F, 0x40, 2, 12, 0x07, 0x35);
+    cell(lone.patterns[0], 2, 40, 0x18, 0, 0, 0, 0x00, 0x00);
+    ASSERT_EQ(save_module("lone.qvl", &lone), 1);
+    snd_free_song(&eng, &lone);
+    ASSERT_EQ(run("render lone.qvl lone --stems --recorder").code, 0);
+    const bytes lone_mix = read_file("lone");
+    ASSERT_GT(lone_mix.size(), 44u);
+    EXPECT_LT(data_size(lone_mix), (2 + 128) * 2204u) << "the recorder left out no silent block";
+    for (int c = 0; c < 4; c++) {
+        const auto stem = samples_of(read_file("lone-" + std::to_string(c + 1) + ".wav"));
+        if (c == 2)
+            EXPECT_TRUE(stem == samples_of(lone_mix));
+        else
+            EXPECT_TRUE(stem.size() == samples_of(lone_mix).size() &&
+                        std::all_of(stem.begin(), stem.end(), [](int16_t v) { return v == 0; }))
+                << "stem " << c + 1;
+    }
+
+    // A stem that cannot be written fails the render, and no file is left.
+    std::filesystem::create_directory("busy-2.wav");
+    EXPECT_EQ(run("render busy.qvl busy.wav --stems").code, 1);
+    EXPECT_FALSE(std::filesystem::exists("busy.wav") || std::filesystem::exists("busy-1.wav"));
 }
 
 TEST_F(Cli, RenderRepairsTheSongAndIsReproducibleForAClock) {

@@ -172,6 +172,8 @@ TEST_F(Wav, FailedStartLeavesNoCaptureAndTheMixerAppendsNothing) {
     std::filesystem::create_directory("song.wav"); // "song.wav" cannot be created as a file
     wav_start(&eng);
     EXPECT_EQ(eng.capture.wav_file, nullptr);
+    EXPECT_EQ(eng.capture.wav_failed, 1) << "the failed start is reported as a failed capture";
+    eng.capture.wav_failed = 0;
     sound_note(0);
     EXPECT_FALSE(mix());
     EXPECT_EQ(eng.capture.wav_samples, 0);

@@ -52,11 +52,12 @@ bool run(const std::string& command) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The whole WAV file of a gapless `quavlo-cli render --passes 1000 --seconds S --clock C`.
-bytes cli_render(const fs::path& module, double seconds, uint32_t clock) {
+// The whole WAV file of a gapless `quavlo-cli render --passes P --seconds S --clock C`.
+bytes cli_render(const fs::path& module, double seconds, uint32_t clock, int passes = 1000) {
     const fs::path out = scratch("cli.wav");
-    EXPECT_TRUE(run(std::string(QUAVLO_CLI) + " render '" + module.string() + "' " + out.string() +
-                    " --passes 1000 --seconds " + std::to_string(seconds) + " --clock " + std::to_string(clock)));
+    EXPECT_TRUE(run(std::string(QUAVLO_CLI) + " render '" + module.string() + "' " + out.string() + " --passes " +
+                    std::to_string(passes) + " --seconds " + std::to_string(seconds) + " --clock " +
+                    std::to_string(clock)));
     return read_file(out, true);
 }
 
@@ -116,7 +117,7 @@ samples replay_render(const bytes& module, uint32_t seed, size_t want, int per_c
 bool expect_same_as_cli(const fs::path& module, double seconds, uint32_t clock) {
     SCOPED_TRACE(module.filename().string() + " clock " + std::to_string(clock));
     const samples expected = samples_of(cli_render(module, seconds, clock), 44);
-    const bool stopped = expected.size() < (size_t)std::ceil(seconds * SND_RATE / SND_BLOCK) * SND_BLOCK;
+    const bool stopped = expected.size() < (size_t)std::llround(seconds * SND_RATE);
     for (int per_call : per_call_sizes) {
         SCOPED_TRACE(std::to_string(per_call) + " per call");
         // One call more than the CLI wrote: a song that plays on gives it, one that stopped does not.
@@ -143,6 +144,48 @@ TEST(ReplayBitExact, SamplesAndPositionsOfEveryReferenceSongTheBenchmarkSongAndT
     for (uint32_t clock : {1234u, 66770u}) expect_same_as_cli(shared_dir / "reference" / "mus_samples.qvl", 30, clock);
     // 127.9 s a pass: 130 s include the wrap to the first order position.
     EXPECT_FALSE(expect_same_as_cli(shared_dir / "bench" / "bench_song.qvl", 130, 0));
+}
+
+// The songs the length, passes and restart are checked on: the examples', the reference songs, the benchmark song.
+std::vector<fs::path> all_songs() {
+    std::vector<fs::path> songs = {tune, fs::path(QUAVLO_SOURCE_DIR) / "examples" / "jingle.qvl"};
+    if (fs::is_directory(shared_dir / "reference"))
+        for (const auto& e : fs::directory_iterator(shared_dir / "reference"))
+            if (e.path().extension() == ".qvl" && e.path().string().find(".repack.") == std::string::npos)
+                songs.push_back(e.path());
+    if (fs::exists(shared_dir / "bench" / "bench_song.qvl")) songs.push_back(shared_dir / "bench" / "bench_song.qvl");
+    return songs;
+}
+
+TEST(ReplayBitExact, LengthAndPassesAreQuavloClisAndASeekToTheStartPlaysTheSongAgain) {
+    constexpr double hour = 3600;
+    int looping = 0;
+    for (const fs::path& module : all_songs()) {
+        SCOPED_TRACE(module.filename().string());
+        const bytes data = read_file(module);
+        const samples once = samples_of(cli_render(module, hour, 99, 1), 44);
+        qvl_replay* replay = qvl_replay_open(data.data(), data.size(), 99);
+        ASSERT_NE(replay, nullptr);
+        EXPECT_EQ(qvl_replay_length(replay), once.size() < hour * SND_RATE ? (long)once.size() : -1);
+        // Somewhere into the song, back to its start: the same samples as the first time.
+        samples some(12345);
+        EXPECT_EQ(qvl_replay_render(replay, some.data(), (int)some.size()), (int)some.size());
+        for (int passes : {1, 2}) {
+            ASSERT_EQ(qvl_replay_seek(replay, 0, 0), 1);
+            qvl_replay_set_passes(replay, passes);
+            const samples expected = passes == 1 ? once : samples_of(cli_render(module, hour, 99, passes), 44);
+            samples got(expected.size() + 1000);
+            size_t have = 0;
+            for (int n = 1; n > 0 && have < got.size(); have += (size_t)n)
+                n = qvl_replay_render(replay, got.data() + have, (int)std::min<size_t>(got.size() - have, 3000));
+            got.resize(have);
+            EXPECT_TRUE(got == expected) << passes << " passes: " << got.size() << " samples, quavlo-cli "
+                                         << expected.size();
+            if (passes == 2 && expected.size() > once.size()) looping++;
+        }
+        qvl_replay_close(replay);
+    }
+    EXPECT_GT(looping, 0) << "no song played a second pass";
 }
 
 TEST(ReplayExamples, BuiltOnTheExportedTuneTheyWriteWhatQuavloCliRenders) {

@@ -2,6 +2,7 @@
 #include "log_capture.h"
 #include "os_tools.h"
 #include "sound.h"
+#include "sound_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -196,6 +197,11 @@ TEST(TableSine, FixedEntriesAndLookup) {
     EXPECT_EQ(os_sin_table[192], -32767);
     EXPECT_EQ(os_sin_table[255], -908);
     for (int i = 0; i < 256; i++) EXPECT_LE(std::abs(os_sin_table[i] - 32767.0 * sin(i * 6.28 / 256)), 1.0) << i;
+    // The table written out for builds without sin (sound_tables.h) is the formula's, entry for entry.
+    for (int i = 0; i < 256; i++) {
+        EXPECT_EQ(os_sin_table[i], (int16_t)floor(32767.0 * sin(i * 6.28 / 256.0) + 0.25)) << i;
+        EXPECT_EQ(snd_sin_entries[i], os_sin_table[i]) << i;
+    }
     EXPECT_EQ(os_sin(0.0f), 0.0f);
     EXPECT_EQ(os_sin(1.57f), (float)(32767 * 3.0518509447574615e-05)); // index 64
     EXPECT_EQ(os_sin(6.28f), os_sin(0.0f));                            // the period is 6.28, not 2 pi

@@ -1,11 +1,12 @@
 // Picture generator: draws the glyph strip and the title picture from their readable sources (glyphs.txt,
 // title.txt) and writes them as run-length encoded 8-bit PCX files, the form the program carries them in; and
-// draws the desktop icon from the same glyphs.
+// draws the desktop icon from the same glyphs, as PNG files for the Linux desktop and as one .ico for Windows.
 // The output depends on nothing but the sources, so running it again gives the same bytes.
 //
 //   quavlo-make-pictures <source dir> [<output dir>]          writes glyphs.pcx and title.pcx
 //   quavlo-make-pictures --check <source dir> <pcx dir>       exit 1 unless the files there match the sources
 //   quavlo-make-pictures --icons <source dir> <output dir>    writes the desktop icon, quavlo-32.png to -256.png
+//   quavlo-make-pictures --ico <source dir> <file.ico>        writes the icon at every size Windows shows
 #include "png_write.h"
 
 #include <algorithm>
@@ -282,6 +283,80 @@ void put16(std::vector<uint8_t>& b, size_t at, int v) {
     b[at + 1] = (uint8_t)((v >> 8) & 0xFF);
 }
 
+// The icon at size x size: each output pixel the average of the 32 x 32 drawing's pixels under it, weighted by the
+// area they cover, so whole multiples keep every drawn pixel a sharp square and the smaller sizes stay legible.
+std::vector<uint32_t> resample_icon(const std::vector<uint32_t>& icon, int size) {
+    std::vector<uint32_t> out((size_t)size * size);
+    // In units of 1 / (ICON * size): source pixel i spans [i * size, (i + 1) * size), output pixel o spans
+    // [o * ICON, (o + 1) * ICON).
+    auto overlap = [&](int o, int i) {
+        const int lo = std::max(o * ICON, i * size), hi = std::min((o + 1) * ICON, (i + 1) * size);
+        return hi > lo ? hi - lo : 0;
+    };
+    for (int oy = 0; oy < size; oy++)
+        for (int ox = 0; ox < size; ox++) {
+            uint64_t sum[3] = {0, 0, 0};
+            for (int iy = oy * ICON / size; iy < ICON && iy * size < (oy + 1) * ICON; iy++)
+                for (int ix = ox * ICON / size; ix < ICON && ix * size < (ox + 1) * ICON; ix++) {
+                    const uint64_t w = (uint64_t)overlap(oy, iy) * (uint64_t)overlap(ox, ix);
+                    const uint32_t p = icon[(size_t)iy * ICON + ix];
+                    for (int c = 0; c < 3; c++) sum[c] += w * ((p >> (16 - 8 * c)) & 0xFF);
+                }
+            const uint64_t total = (uint64_t)ICON * ICON, half = total / 2;
+            out[(size_t)oy * size + ox] =
+                (uint32_t)((sum[0] + half) / total << 16 | (sum[1] + half) / total << 8 | (sum[2] + half) / total);
+        }
+    return out;
+}
+
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+// A Windows icon file holding the icon at every size the shell and the window's title bar ask for. Sizes below 64
+// are 32-bit device-independent bitmaps (the form every reader knows), the larger ones PNG, as Windows stores them.
+constexpr int ICO_SIZES[] = {16, 24, 32, 48, 64, 128, 256};
+std::vector<uint8_t> encode_ico(const std::vector<uint32_t>& icon) {
+    constexpr size_t DIR = 6, ENTRY = 16, INFO = 40;
+    constexpr size_t count = std::size(ICO_SIZES);
+    std::vector<uint8_t> b(DIR + ENTRY * count, 0);
+    put16(b, 2, 1); // type: icon
+    put16(b, 4, (int)count);
+    for (size_t n = 0; n < count; n++) {
+        const int size = ICO_SIZES[n];
+        const std::vector<uint32_t> px = resample_icon(icon, size);
+        std::vector<uint8_t> image;
+        if (size >= 64) {
+            image = png_encode_argb(px.data(), size, size);
+            if (image.empty()) fail("cannot encode the icon as PNG");
+        } else {
+            // Rows bottom-up, blue-green-red-alpha, then the transparency mask (1 bit a pixel, rows padded to 32
+            // bits), all clear: the icon is opaque. The header counts the colour rows and the mask rows.
+            const size_t mask_row = (size_t)((size + 31) / 32) * 4;
+            image.assign(INFO + (size_t)size * size * 4 + mask_row * size, 0);
+            put32(image, 0, INFO);
+            put32(image, 4, (uint32_t)size);
+            put32(image, 8, (uint32_t)size * 2);
+            put16(image, 12, 1);  // planes
+            put16(image, 14, 32); // bits per pixel
+            put32(image, 20, (uint32_t)(image.size() - INFO));
+            for (int y = 0; y < size; y++)
+                for (int x = 0; x < size; x++)
+                    put32(image, INFO + ((size_t)(size - 1 - y) * size + x) * 4,
+                          0xFF000000u | px[(size_t)y * size + x]);
+        }
+        const size_t entry = DIR + ENTRY * n;
+        b[entry] = (uint8_t)(size & 0xFF); // 256 is written as 0
+        b[entry + 1] = (uint8_t)(size & 0xFF);
+        put16(b, entry + 4, 1);  // planes
+        put16(b, entry + 6, 32); // bits per pixel
+        put32(b, entry + 8, (uint32_t)image.size());
+        put32(b, entry + 12, (uint32_t)b.size());
+        b.insert(b.end(), image.begin(), image.end());
+    }
+    return b;
+}
+
 // PCX version 5: one 8-bit plane, runs of at most 63 that never cross a row, then the 256-entry palette.
 std::vector<uint8_t> encode_pcx(const Picture& p) {
     std::vector<uint8_t> b(128, 0);
@@ -349,6 +424,14 @@ int main(int argc, char** argv) {
             const std::string path = args[2] + "/quavlo-" + size + ".png";
             if (!png_write_argb(path.c_str(), icon.data(), ICON, ICON, zoom)) fail("cannot write " + path);
         }
+        return 0;
+    }
+    if (!args.empty() && args[0] == "--ico") {
+        if (args.size() != 3) {
+            fprintf(stderr, "usage: quavlo-make-pictures --ico <source dir> <file.ico>\n");
+            return 2;
+        }
+        write_file(encode_ico(draw_icon(parse_glyphs(args[1] + "/glyphs.txt"))), args[2]);
         return 0;
     }
     const bool check = !args.empty() && args[0] == "--check";

@@ -1,7 +1,8 @@
 // quavlo-cli: the tracker's command-line companion. Dumps a module as JSON, repacks it, exports it as a C header
-// and renders it to a WAV file faster than real time with the same player and mixer the tracker plays it with.
-// One thread with one sound engine, prepared as the sound start-up does; no device is opened and no audio thread
-// runs: the engine's block renderer gives the samples directly.
+// and renders it to a WAV file faster than real time with the same player and mixer the tracker plays it with,
+// and with --stems each channel alone beside it. One thread with one sound engine, prepared as the sound start-up
+// does (and one more per channel for the stems); no device is opened and no audio thread runs: the engines' block
+// renderer gives the samples directly.
 #include "cli_stdio.h"
 #include "os_platform.h"
 #include "os_tools.h"
@@ -9,7 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -19,6 +22,7 @@ static FILE* cli_out;         // the process's real standard output (dump's JSON
 static int32_t cli_clock_ms;  // what the millisecond clock returns while a module is read
 static bool cli_progress;     // draw a progress bar on stderr (it is a terminal)
 static snd_engine cli_engine; // the one engine: reads, plays and renders every module
+static snd_engine cli_stem_engines[SND_CHANNELS]; // --stems: each plays the song with one channel alone
 
 static int32_t cli_fixed_clock() { return cli_clock_ms; }
 
@@ -111,57 +115,91 @@ struct cli_render_options {
     int32_t passes = 1;    // stop when the song has come back to its start this many times
     double seconds = 600;  // stop after this much audio at the latest
     bool recorder = false; // leave out the blocks the mixer silenced, as the tracker's WAV capture does
+    bool stems = false;    // also write each channel alone, beside the mix
     int64_t clock = 0;     // millisecond clock while the module is read (seeds the noise sample)
 };
 
-static void cli_draw_progress(int32_t blocks, double seconds) {
-    const double done = (double)blocks * SND_BLOCK / SND_RATE;
+// A WAV file being rendered: the mix or a stem.
+struct cli_output {
+    std::string path;   // where it goes
+    FILE* file;         // open while rendering
+    bool created;       // the file was created (and is removed when the render fails)
+    int32_t samples;    // samples written after the header
+    bool written;       // false once a write failed
+    snd_engine* engine; // the engine that renders it
+    snd_song song;      // the song as that engine plays it (the tables are the loaded song's)
+};
+
+static void cli_draw_progress(int64_t samples, double seconds) {
+    const double done = (double)samples / SND_RATE;
     const int32_t width = 30;
     const int32_t filled = (int32_t)(width * (done / seconds < 1 ? done / seconds : 1));
     fprintf(stderr, "\rrendering [%.*s%*s] %7.1f s", filled, "##############################", width - filled, "",
             done);
 }
 
-// Renders the song block by block as the tracker's audio output does, writing the blocks to `out`: every block
-// (gapless), or through the engine's WAV capture, which keeps only the blocks that sounded (recorder). Returns the
-// blocks rendered; *written is false when the file could not take them.
-static int32_t cli_render_blocks(snd_song* song, FILE* out, const cli_render_options& options, int32_t* samples,
-                                 bool* written) {
-    static int16_t block[SND_BLOCK];
-    snd_engine* e = &cli_engine;
-    const double limit = options.seconds * SND_RATE;
-    *samples = 0;
-    e->end_with_song = true;
-    e->pass_limit = options.passes;
-    song->order_pos = 0;
-    snd_play_song(e, song);
-    if (options.recorder && !wav_capture_into(e, out)) {
-        *written = false;
-        return 0;
+// The stem of channel `channel` beside `out`: out without its .wav, then -1.wav ... -4.wav.
+static std::string cli_stem_path(const std::string& out, int32_t channel) {
+    std::string base = out;
+    if (base.size() >= 4) {
+        std::string end = base.substr(base.size() - 4);
+        for (char& c : end) c = (char)tolower((unsigned char)c);
+        if (end == ".wav") base.resize(base.size() - 4);
     }
-    int32_t blocks = 0;
-    while (snd_render(e, block, SND_BLOCK) == SND_BLOCK) {
-        blocks++;
-        if (options.recorder) {
-            wav_drain(e);
-        } else if (*written) {
-            const size_t bytes = wav_write_samples(out, block, SND_BLOCK, fwrite);
-            *written = bytes == sizeof block;
-            *samples += (int32_t)(bytes / 2);
+    return base + "-" + std::to_string(channel + 1) + ".wav";
+}
+
+// Renders the song as the tracker's audio output does, block by block, until it ends or `seconds` of audio (to
+// the sample) are out: the mix to outputs[0], every block (gapless) or through the engine's WAV capture, which
+// keeps only the blocks that sounded (recorder); the stems to the others, each block whenever the mix keeps it.
+static void cli_render_song(cli_output* outputs, int32_t count, const cli_render_options& options) {
+    static int16_t block[SND_BLOCK];
+    const int64_t limit = (int64_t)std::floor(options.seconds * SND_RATE + 0.5);
+    for (int32_t k = 0; k < count; k++) {
+        snd_engine* e = outputs[k].engine;
+        e->end_with_song = true;
+        e->pass_limit = options.passes;
+        outputs[k].song.order_pos = 0;
+        snd_play_song(e, &outputs[k].song);
+        // A stem is the song with the other channels muted, as the tracker's mute keys leave them.
+        for (int32_t c = 0; k > 0 && c < SND_CHANNELS; c++) e->snd_voices[0][c].enabled = c == k - 1 ? 1 : 0;
+    }
+    snd_engine* mix = outputs[0].engine;
+    if (options.recorder && !wav_capture_into(mix, outputs[0].file)) {
+        outputs[0].written = false;
+        return;
+    }
+    int64_t done = 0;
+    for (int32_t blocks = 0; done < limit; blocks++) {
+        const int32_t want = limit - done < SND_BLOCK ? (int32_t)(limit - done) : SND_BLOCK;
+        int32_t got = 0;
+        for (int32_t k = 0; k < count; k++) {
+            cli_output* o = &outputs[k];
+            got = snd_render(o->engine, block, want);
+            if (k == 0 && options.recorder) {
+                wav_drain(mix);
+            } else if (o->written && (!options.recorder || (got == SND_BLOCK && mix->block_heard))) {
+                // A recorder keeps the whole blocks that sounded in the mix, as its capture does.
+                const size_t bytes = wav_write_samples(o->file, block, got, fwrite);
+                o->written = bytes == (size_t)got * 2;
+                o->samples += (int32_t)(bytes / 2);
+            }
         }
-        if (cli_progress && blocks % 32 == 0) cli_draw_progress(blocks, options.seconds);
-        if ((double)blocks * SND_BLOCK >= limit) break;
+        done += got;
+        if (cli_progress && blocks % 32 == 31) cli_draw_progress(done, options.seconds);
+        if (got < want) break;
     }
     if (options.recorder) {
-        wav_end_taking(e);
-        *samples = e->capture.wav_samples;
+        wav_end_taking(mix);
+        outputs[0].samples = mix->capture.wav_samples;
         // The capture finishes the header and closes the file; one that failed already has.
-        const bool failed = e->capture.wav_failed != 0;
-        *written = wav_stop(e) == 0 && !failed;
+        const bool failed = mix->capture.wav_failed != 0;
+        outputs[0].written = wav_stop(mix) == 0 && !failed;
+        outputs[0].file = nullptr;
     }
-    if (e->snd_players[0] == song) snd_stop_song(e, song);
-    if (cli_progress) fprintf(stderr, "\rrendered %.1f s of audio%40s\n", (double)blocks * SND_BLOCK / SND_RATE, "");
-    return blocks;
+    for (int32_t k = 0; k < count; k++)
+        if (outputs[k].engine->snd_players[0] == &outputs[k].song) snd_stop_song(outputs[k].engine, &outputs[k].song);
+    if (cli_progress) fprintf(stderr, "\rrendered %.1f s of audio%40s\n", (double)done / SND_RATE, "");
 }
 
 static int cli_render(const std::string& in, const std::string& out, const cli_render_options& options) {
@@ -169,24 +207,42 @@ static int cli_render(const std::string& in, const std::string& out, const cli_r
     snd_song song;
     if (!cli_load(in, &song)) return CLI_USAGE;
     snd_repair_song(&song);
-    FILE* file = fopen(out.c_str(), "wb");
-    if (!file) {
-        cli_error("cannot create '" + out + "': " + strerror(errno));
-        snd_free_song(&cli_engine, &song);
-        return CLI_FAILED;
+    cli_output outputs[1 + SND_CHANNELS];
+    const int32_t count = options.stems ? 1 + SND_CHANNELS : 1;
+    bool created = true;
+    for (int32_t k = 0; k < count; k++) {
+        cli_output* o = &outputs[k];
+        o->path = k == 0 ? out : cli_stem_path(out, k - 1);
+        o->engine = k == 0 ? &cli_engine : &cli_stem_engines[k - 1];
+        if (k > 0) snd_init_engine(o->engine);
+        // Every engine plays a record of its own over the loaded song's tables, which only the loaded one frees.
+        o->song = song;
+        o->samples = 0;
+        o->file = created ? fopen(o->path.c_str(), "wb") : nullptr;
+        o->created = o->file != nullptr;
+        if (created && !o->file) {
+            cli_error("cannot create '" + o->path + "': " + strerror(errno));
+            created = false;
+        }
+        o->written = o->file && wav_write_header(o->file, 0) == 1;
     }
-    bool written = wav_write_header(file, 0) == 1;
-    int32_t samples = 0;
-    cli_render_blocks(&song, file, options, &samples, &written);
+    if (created) cli_render_song(outputs, count, options);
+    bool written = created;
+    for (int32_t k = 0; k < count; k++) {
+        cli_output* o = &outputs[k];
+        // A recorder's capture has finished and closed the mix's file itself.
+        if (o->file) {
+            o->written = o->written && !ferror(o->file) && fseek(o->file, 0, SEEK_SET) == 0 &&
+                         wav_write_header(o->file, o->samples * 2);
+            if (fclose(o->file) != 0) o->written = false;
+        }
+        if (!o->written && created) cli_error("could not write '" + o->path + "'");
+        written = written && o->written;
+    }
     snd_free_song(&cli_engine, &song);
-    // A recorder's capture has finished and closed the file itself.
-    if (!options.recorder) {
-        written = written && !ferror(file) && fseek(file, 0, SEEK_SET) == 0 && wav_write_header(file, samples * 2);
-        if (fclose(file) != 0) written = false;
-    }
     if (!written) {
-        cli_error("could not write '" + out + "'");
-        remove(out.c_str());
+        for (int32_t k = 0; k < count; k++)
+            if (outputs[k].created) remove(outputs[k].path.c_str());
         return CLI_FAILED;
     }
     return CLI_OK;
@@ -195,6 +251,7 @@ static int cli_render(const std::string& in, const std::string& out, const cli_r
 int main(int argc, char** argv) {
     CLI::App app{"Works with QuavloII modules (.qvl) without the tracker's window.", "quavlo-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "quavlo-cli (QuavloII) " QUAVLO_VERSION, "Show the version and exit");
     // Options are spelled the same everywhere; on Windows a path may start with '/', and stays a path.
     app.allow_windows_style_options(false);
     bool verbose = false;
@@ -222,11 +279,15 @@ int main(int argc, char** argv) {
     render->add_option("--passes", options.passes, "Stop after the song has played through this many times")
         ->capture_default_str()
         ->check(CLI::Range(1, 1000000));
-    render->add_option("--seconds", options.seconds, "Stop after this many seconds of audio at the latest")
+    render->add_option("--seconds", options.seconds,
+                       "Stop after this many seconds of audio at the latest (to the sample: round(S * 22050))")
         ->capture_default_str()
         ->check(CLI::Range(0.001, 48000.0));
     render->add_flag("--recorder", options.recorder,
                      "Leave out the blocks in which nothing sounds, exactly as the tracker's WAV button records");
+    render->add_flag("--stems", options.stems,
+                     "Also write each channel alone, as the tracker's mute keys leave it, to OUT without .wav plus "
+                     "-1.wav ... -4.wav, all as long as the mix");
     render
         ->add_option("--clock", options.clock,
                      "Millisecond clock value that seeds the noise sample while the module is read")

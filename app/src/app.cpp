@@ -12,6 +12,7 @@
 
 app_state app;                     // the application's state; main thread
 const char* app_start_file;        // module named on the command line; null for none
+void (*app_share_module)(const uint8_t* data, int32_t size); // takes the song's bytes for a link; null: none
 static int32_t app_lock_depth;     // how many times the main thread holds audio_lock through app_lock
 static int32_t app_start_unusable; // 1 while the start-up module's "Can not load" box is still to be shown
 static int32_t app_no_device;      // 1 while the "No audio device" box is still to be shown
@@ -116,6 +117,7 @@ void app_shutdown() {
 }
 
 void app_display_lost() {
+    app_close_midi();
     app_release_lock();
     app_lock();
     app_end_capture();
@@ -148,14 +150,19 @@ void app_frame(bool may_wait) {
 
 void app_run() {
     app_start();
+    app_open_midi();
     for (;;) {
         // Closing the window is a request: the application may first ask about unsaved work, and refuse. A
         // termination signal is not: nobody may be there to answer, so the program ends at once.
         const int request = app_poll_event();
         if (request == OS_EVENT_END || (request == OS_EVENT_CLOSE && app_confirm_quit())) {
+            app_close_midi();
             app_shutdown();
             return;
         }
+        // Notes from a MIDI keyboard are taken as often as window events: at the latest after the wait for the
+        // next step.
+        app_poll_midi();
         app_frame(true);
     }
 }

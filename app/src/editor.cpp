@@ -172,6 +172,8 @@ static void app_command_group() {
         app_paste();
     else if (os_last_key >= '0' && os_last_key <= '0' + APP_MAX_EDIT_STEP)
         ed.edit_step = os_last_key - '0';
+    else if (os_last_key == 'K')
+        app_toggle_midi_velocity();
 
     // Ctrl+F5 / Ctrl+F6 a semitone down / up, Ctrl+F7 / Ctrl+F8 an octave.
     static constexpr struct {
@@ -382,13 +384,41 @@ static void app_play_typed_note() {
     if (note >= 0) app_preview_now(ed.cursor_col / 5, (uint8_t)note);
 }
 
+void app_sound_typed_note() {
+    if (os_key_presses == app_presses_seen) return;
+    app_presses_seen = os_key_presses;
+    if (app_dialog_waiting()) return;
+    app_play_typed_note();
+}
+
 int app_poll_event() {
     const int request = os_poll_event();
-    if (os_key_presses != app_presses_seen) {
-        app_presses_seen = os_key_presses;
-        app_play_typed_note();
-    }
+    app_sound_typed_note();
     return request;
+}
+
+void app_note_input(uint8_t note, int32_t volume) {
+    app_editor& ed = app.editor;
+    snd_pattern* p = app_current_pattern();
+    const int32_t channel = ed.cursor_col / 5;
+    const int32_t row = ed.cursor_row;
+    ed.pattern_dirty = 1;
+    const bool write = ed.edit_mode == 1 && p;
+    if (write) {
+        app_undo_note_pattern(app.song.pattern);
+        *snd_cell_field(p, channel, SND_FIELD_SAMPLE, row) = ed.cur_sample;
+        *snd_cell_flags(p, channel, row) |= SND_HAS_SAMPLE;
+    }
+    app_preview_note(p, channel, note);
+    if (!write) return;
+    *snd_cell_field(p, channel, SND_FIELD_NOTE, row) = note;
+    *snd_cell_flags(p, channel, row) |= SND_HAS_NOTE;
+    if (volume >= 0) {
+        *snd_cell_field(p, channel, SND_FIELD_VOLUME, row) = (uint8_t)volume;
+        *snd_cell_flags(p, channel, row) |= SND_HAS_VOLUME;
+    }
+    ed.half_entered = 0;
+    app_step_down();
 }
 
 static void app_value_entry(snd_pattern* p) {
@@ -404,18 +434,14 @@ static void app_value_entry(snd_pattern* p) {
     else if (os_last_key != 0)
         ed.half_entered = 0;
 
+    // In a note field the note keyboard decides; a hex digit there is no value.
     if (field == SND_FIELD_NOTE) {
-        value = app_key_note(os_last_key);
-        if (value >= 0) {
+        const int32_t note = app_key_note(os_last_key);
+        if (note >= 0) {
             os_last_key = 0;
-            ed.pattern_dirty = 1;
-            if (ed.edit_mode == 1 && p) {
-                app_undo_note_pattern(app.song.pattern);
-                *snd_cell_field(p, channel, SND_FIELD_SAMPLE, ed.cursor_row) = ed.cur_sample;
-                *snd_cell_flags(p, channel, ed.cursor_row) |= SND_HAS_SAMPLE;
-            }
-            app_preview_note(p, channel, (uint8_t)value);
+            app_note_input((uint8_t)note, -1);
         }
+        return;
     }
 
     if (ed.edit_mode != 1 || value < 0 || !p) return;
@@ -533,6 +559,13 @@ void app_update() {
     app_report_start_file();
     app_report_no_device();
     app_report_wav_failure();
+    // While a file command waits for its dialog, the dialog has the keyboard.
+    if (app_dialog_waiting()) {
+        os_last_key = 0;
+        app_early.valid = 0;
+        app_unlock();
+        return;
+    }
     if (app_help_keys()) {
         app_early.valid = 0;
         app_unlock();
@@ -557,6 +590,8 @@ void app_update() {
         // The commands may have replaced the song or its pattern table.
         p = app_current_pattern();
     }
+
+    if (app_pressed(KEY_SHARE)) app_share_song();
 
     if (app_pressed(KEY_RETURN)) app_play_stop();
 

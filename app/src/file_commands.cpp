@@ -4,6 +4,7 @@
 // thread keeps running and the window can be repainted.
 #include "app.h"
 
+#include "os_midi.h"
 #include "os_platform.h"
 #include "os_tools.h"
 
@@ -13,12 +14,16 @@
 static constexpr int32_t APP_PATH_CHARS = OS_PATH_CHARS; // capacity of the dialogs' path buffers
 
 // Input that reached the window before or during a modal dialog belongs to the dialog: every key counts as
-// released and the mouse button as up, so nothing fires again or stays held when the editor resumes.
+// released and the mouse button as up, so nothing fires again or stays held when the editor resumes. Notes played
+// on a MIDI keyboard meanwhile are not written either.
 static void app_forget_input() {
+    os_midi_forget();
     os_clear_keys();
     os_last_key = 0;
     os_mouse_down = 0;
 }
+
+static void app_song_replaced();
 
 static int app_open_dialog(char* path) {
     const int32_t depth = app_release_lock();
@@ -56,33 +61,6 @@ static void app_set_song_name(const char* path) {
     app.title_stale = 1;
 }
 
-// Before unsaved changes would be discarded: Save (the SAVE command), Discard or Cancel. Returns 1 when the
-// command may go on: nothing was unsaved, the musician discarded it, or the song was written to a file.
-static int app_may_discard(const char* text) {
-    if (!app_song_changed()) return 1;
-    const int32_t depth = app_release_lock();
-    const int answer = os_ask_save_changes(text, "Unsaved changes");
-    app_reacquire_lock(depth);
-    app_forget_input();
-    if (answer == OS_ANSWER_DISCARD) return 1;
-    if (answer == OS_ANSWER_SAVE) return app_file_save();
-    return 0;
-}
-
-int app_confirm_quit() {
-    app_lock();
-    const int quit = app_may_discard("The song has unsaved changes. Save them before closing?");
-    app_unlock();
-    return quit;
-}
-
-// A replaced song starts without a history and without unsaved changes.
-static void app_song_replaced() {
-    app_unpin_channels();
-    app_undo_clear();
-    app.editor.status_dirty = 1;
-}
-
 // Making a song (its eight samples) touches only the engine's sample-making state, the noise seed and the count of
 // live samples, which rendering never reads: it runs without the lock, so the sound never waits for it. Freeing the
 // old song stops it in the player, which needs the lock.
@@ -97,53 +75,35 @@ static snd_song app_make_song_unlocked(const char* path) {
     return song;
 }
 
-void app_file_new() {
-    if (!app_may_discard("The song has unsaved changes. Save them before starting a new song?")) return;
-    snd_song fresh = app_make_song_unlocked(nullptr);
-    snd_free_song(&audio_engine, &app.song);
-    app.song = fresh;
-    app_song_replaced();
-    app.song_name[0] = 0;
-    app.title_stale = 1;
-}
+// ---- File commands on their way
+//
+// A command that may need the musician goes through stages: the save question (NEW, LOAD and closing, when the
+// song has unsaved changes), the save dialog (SAVE, or the answer Save), the open dialog (LOAD), and its own
+// work. A native backend answers each dialog at once, so a command runs to its end within the step that started
+// it; a browser's page only starts the dialog, the command waits in its stage, and app_dialog_answered takes it
+// on from there when the answer comes.
 
-// The file is read before the song is touched: a file that does not give a usable song leaves the song as
-// it was.
-int app_load_file(const char* path) {
-    snd_song loaded = app_make_song_unlocked(path);
-    if (!snd_song_usable(&loaded)) {
-        snd_free_song(&audio_engine, &loaded);
-        return 0;
+static const char* app_question_text(int32_t command) {
+    switch (command) {
+    case APP_JOB_NEW:
+        return "The song has unsaved changes. Save them before starting a new song?";
+    case APP_JOB_QUIT:
+        return "The song has unsaved changes. Save them before closing?";
+    default:
+        return "The song has unsaved changes. Save them before loading another song?";
     }
-    snd_repair_song(&loaded);
-    snd_free_song(&audio_engine, &app.song);
-    app.song = loaded;
-    app_song_replaced();
-    app_set_song_name(path);
-    return 1;
 }
 
-void app_file_load() {
-    if (!app_may_discard("The song has unsaved changes. Save them before loading another song?")) return;
-    snd_stop_song(&audio_engine, &app.song);
-    char path[APP_PATH_CHARS] = "";
-    const int chosen = app_open_dialog(path);
-    if (chosen == 0) return;
-    if (chosen < 0 || !app_load_file(path)) app_show_message("Can not load");
+// The stage after the question has let the song go.
+static int32_t app_stage_after_question(int32_t command) {
+    return command == APP_JOB_LOAD ? APP_STAGE_OPEN_DIALOG : APP_STAGE_FINISH;
 }
 
-// A module written is the song's file from now on; a header export leaves the song's file and its changes as
-// they were, since LOAD cannot read it back.
-int app_file_save() {
-    snd_stop_song(&audio_engine, &app.song);
-    char path[APP_PATH_CHARS] = "";
-    int type = OS_FILE_MODULE;
-    const int chosen = app_save_dialog(path, &type);
-    if (chosen < 0) app_show_message("Can not save");
-    if (chosen <= 0) return 0;
-
-    // The file is written and synced without the lock: the song is stopped, so the audio thread only reads the
-    // samples of a preview, and only this thread changes the song.
+// Writes the song as the save dialog's answer asks. A module written is the song's file from now on; a header
+// export leaves the song's file and its changes as they were, since LOAD cannot read it back.
+// The file is written and synced without the lock: the song has been stopped, so the audio thread only reads the
+// samples of a preview, and only this thread changes the song.
+static int app_write_song(const char* path, int type) {
     int32_t ok;
     const int32_t depth = app_release_lock();
     if (type == OS_FILE_HEADER) {
@@ -161,6 +121,198 @@ int app_file_save() {
     }
     if (!ok) app_show_message("Can not save");
     return ok ? 1 : 0;
+}
+
+static void app_finish_command(app_file_job& job) {
+    switch (job.command) {
+    case APP_JOB_NEW: {
+        snd_song fresh = app_make_song_unlocked(nullptr);
+        snd_free_song(&audio_engine, &app.song);
+        app.song = fresh;
+        app_song_replaced();
+        app.song_name[0] = 0;
+        app.title_stale = 1;
+        break;
+    }
+    case APP_JOB_LOAD_FILE:
+        snd_stop_song(&audio_engine, &app.song);
+        if (!app_load_file(job.path)) app_show_message("Can not load");
+        break;
+    case APP_JOB_QUIT:
+        job.quit = 1;
+        break;
+    default:
+        break;
+    }
+}
+
+// The answer a waiting stage was given, in place of asking again.
+struct app_answer {
+    int value;        // the question's answer, or the dialog's result (1 chosen, 0 cancelled, -1 too long)
+    const char* path; // the chosen file
+    int type;         // the save dialog's file type
+};
+
+// Takes the command on from its stage until it is done, or until a dialog it started has not answered yet.
+static void app_run_command(const app_answer* given) {
+    app_file_job& job = app.job;
+    job.waiting = 0;
+    while (job.command != APP_JOB_NONE) {
+        switch (job.stage) {
+        case APP_STAGE_QUESTION: {
+            if (!app_song_changed()) {
+                job.stage = app_stage_after_question(job.command);
+                break;
+            }
+            int answer = OS_ANSWER_CANCEL;
+            if (given) {
+                answer = given->value;
+                given = nullptr;
+            } else {
+                const int32_t depth = app_release_lock();
+                answer = os_ask_save_changes(app_question_text(job.command), "Unsaved changes");
+                app_reacquire_lock(depth);
+                app_forget_input();
+            }
+            if (answer == OS_DIALOG_PENDING) {
+                job.waiting = 1;
+                return;
+            }
+            if (answer == OS_ANSWER_DISCARD)
+                job.stage = app_stage_after_question(job.command);
+            else if (answer == OS_ANSWER_SAVE)
+                job.stage = APP_STAGE_SAVE_DIALOG;
+            else
+                job.command = APP_JOB_NONE;
+            break;
+        }
+        case APP_STAGE_SAVE_DIALOG: {
+            snd_stop_song(&audio_engine, &app.song);
+            char path[APP_PATH_CHARS] = "";
+            int type = OS_FILE_MODULE;
+            int chosen;
+            if (given) {
+                chosen = given->value;
+                type = given->type;
+                snprintf(path, sizeof path, "%s", given->path ? given->path : "");
+                if (chosen > 0 && given->path && strlen(given->path) >= sizeof path) chosen = -1;
+                given = nullptr;
+            } else {
+                chosen = app_save_dialog(path, &type);
+            }
+            if (chosen == OS_DIALOG_PENDING) {
+                job.waiting = 1;
+                return;
+            }
+            if (chosen < 0) app_show_message("Can not save");
+            if (chosen <= 0 || !app_write_song(path, type)) {
+                job.command = APP_JOB_NONE;
+                break;
+            }
+            job.written = 1;
+            if (job.command == APP_JOB_SAVE)
+                job.command = APP_JOB_NONE;
+            else
+                job.stage = app_stage_after_question(job.command);
+            break;
+        }
+        case APP_STAGE_OPEN_DIALOG: {
+            snd_stop_song(&audio_engine, &app.song);
+            char path[APP_PATH_CHARS] = "";
+            int chosen;
+            if (given) {
+                chosen = given->value;
+                snprintf(path, sizeof path, "%s", given->path ? given->path : "");
+                if (chosen > 0 && given->path && strlen(given->path) >= sizeof path) chosen = -1;
+                given = nullptr;
+            } else {
+                chosen = app_open_dialog(path);
+            }
+            if (chosen == OS_DIALOG_PENDING) {
+                job.waiting = 1;
+                return;
+            }
+            job.command = APP_JOB_NONE;
+            if (chosen != 0 && (chosen < 0 || !app_load_file(path))) app_show_message("Can not load");
+            break;
+        }
+        default:
+            app_finish_command(job);
+            job.command = APP_JOB_NONE;
+            break;
+        }
+    }
+}
+
+// Starts a command from its first stage; a command still waiting for a dialog is not interrupted.
+static bool app_start_command(int32_t command, int32_t stage) {
+    app_file_job& job = app.job;
+    if (job.command != APP_JOB_NONE) return false;
+    job.command = command;
+    job.stage = stage;
+    job.written = 0;
+    job.quit = 0;
+    app_run_command(nullptr);
+    return true;
+}
+
+bool app_dialog_waiting() { return app.job.command != APP_JOB_NONE && app.job.waiting; }
+
+void app_dialog_answered(int answer, const char* path, int file_type) {
+    if (!app_dialog_waiting()) return;
+    const app_answer given = {answer, path, file_type};
+    app_run_command(&given);
+    app_forget_input();
+    app.editor.status_dirty = 1;
+    app.editor.pattern_dirty = 1;
+}
+
+int app_confirm_quit() {
+    app_lock();
+    app_start_command(APP_JOB_QUIT, APP_STAGE_QUESTION);
+    const int quit = app.job.quit;
+    // Closing cannot wait for an answer that is still to come: the window stays.
+    app.job.command = APP_JOB_NONE;
+    app_unlock();
+    return quit;
+}
+
+// A replaced song starts without a history and without unsaved changes.
+static void app_song_replaced() {
+    app_unpin_channels();
+    app_undo_clear();
+    app.editor.status_dirty = 1;
+}
+
+void app_file_new() { app_start_command(APP_JOB_NEW, APP_STAGE_QUESTION); }
+
+// The file is read before the song is touched: a file that does not give a usable song leaves the song as
+// it was.
+int app_load_file(const char* path) {
+    snd_song loaded = app_make_song_unlocked(path);
+    if (!snd_song_usable(&loaded)) {
+        snd_free_song(&audio_engine, &loaded);
+        return 0;
+    }
+    snd_repair_song(&loaded);
+    snd_free_song(&audio_engine, &app.song);
+    app.song = loaded;
+    app_song_replaced();
+    app_set_song_name(path);
+    return 1;
+}
+
+void app_file_load() { app_start_command(APP_JOB_LOAD, APP_STAGE_QUESTION); }
+
+bool app_file_load_from(const char* path) {
+    if (app.job.command != APP_JOB_NONE) return false;
+    snprintf(app.job.path, sizeof app.job.path, "%s", path ? path : "");
+    return app_start_command(APP_JOB_LOAD_FILE, APP_STAGE_QUESTION);
+}
+
+int app_file_save() {
+    if (!app_start_command(APP_JOB_SAVE, APP_STAGE_SAVE_DIALOG)) return 0;
+    return app.job.written;
 }
 
 void app_end_capture() {
@@ -211,4 +363,13 @@ void app_show_title() {
     else
         snprintf(title, sizeof title, "QuavloII%s", changed ? " *" : "");
     os_set_title(title);
+}
+
+void app_share_song() {
+    if (!app_share_module) return;
+    const int32_t size = snd_pack_module(&app.song, nullptr, 0);
+    if (size <= 0) return;
+    uint8_t* data = (uint8_t*)os_alloc(size);
+    if (snd_pack_module(&app.song, data, size) == size) app_share_module(data, size);
+    os_free(&data);
 }

@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include <cstdio>
+#include <cstring>
 
 static constexpr int32_t APP_HELP_LAYER = 2;
 static constexpr int32_t APP_HELP_X = 120; // the panel covers the pattern grid's window
@@ -46,6 +47,7 @@ static constexpr app_help_line app_help_keys_list[] = {
     {"CTRL+C/V", "COPY/PASTE"},
     {"CTRL+Z/Y", "UNDO/REDO"},
     {"CTRL+O/L/S/W", "NEW/LOAD/SAVE/WAV"},
+    {"CTRL+K", nullptr}, // whether MIDI velocity goes into the volume field
     {"F9 OR ESC", "CLOSE THIS HELP"},
 };
 
@@ -86,7 +88,10 @@ static int32_t app_help_column(const char* heading, const app_help_line* lines, 
     for (int32_t i = 0; i < count; i++, y += APP_HELP_LINE) {
         g_draw_text(lines[i].key, &small, x, y);
         const char* text = lines[i].text;
-        if (!text) {
+        if (!text && strcmp(lines[i].key, "CTRL+K") == 0) {
+            snprintf(value, sizeof value, "MIDI VELOCITY AS VOLUME: %s", app.editor.midi_velocity ? "ON" : "OFF");
+            text = value;
+        } else if (!text) {
             snprintf(value, sizeof value, "EDIT STEP: %d ROW%s", app.editor.edit_step,
                      app.editor.edit_step == 1 ? "" : "S");
             text = value;

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     case APP_CMD_ERROR:
         fprintf(stderr, "quavlo: %s\nTry 'quavlo --help' for more information.\n", command.error);
         return 2;
+    case APP_CMD_MIDI_LIST:
+        return app_list_midi_ports(command, stdout);
     default:
         break;
     }
@@ -30,6 +32,7 @@ int main(int argc, char** argv) {
     os_display_lost = app_display_lost;
     os_window_scale = command.scale;
     app_start_file = command.file;
+    app_midi_api = command.midi;
     app_run();
     return 0;
 }

@@ -390,6 +390,12 @@ void app_undo_mark_saved() {
     undo_saved_id = app_undo_state_id();
 }
 
+// An id no state of the song has, now or later: every state differs from what a file holds.
+void app_undo_mark_unsaved() {
+    app_undo_commit();
+    undo_saved_id = ++undo_serial;
+}
+
 void app_undo_clear() {
     while (undo_count > 0) app_undo_free_step(&undo_steps[--undo_count]);
     undo_applied = 0;

@@ -7,7 +7,9 @@
 #include <cderr.h>
 #include <commdlg.h>
 
-constexpr int32_t OS_DIALOG_CHARS = 256; // the program directory and file title buffers, as the path's
+// The program directory and file title buffers. Names arrive in UTF-8 (the manifest's code page), up to three bytes
+// for each character of a 255-character name.
+constexpr int32_t OS_DIALOG_CHARS = 1024;
 
 // The dialogs' filter lists: pairs of description and pattern, each ended by a NUL, the list by a second NUL.
 extern const char OS_OPEN_FILTER[];

@@ -22,6 +22,21 @@ LRESULT CALLBACK os_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 // The program's window, null before os_init_window and after os_release_window.
 HWND os_window();
 
+// Window pixels per frame pixel while the window exists (0 without one).
+int32_t os_window_scale_in_use();
+
+// The scale for a monitor whose work area (the screen without the taskbar) is work: os_window_scale when the
+// command line set one, else the largest at which the window fits (os_fit_scale).
+int32_t os_scale_for_work_area(const RECT& work);
+
+// The virtual-key code a US keyboard gives the key at this set-1 scan code, for the letters, digits and
+// punctuation of the typing block; 0 for any other key.
+int32_t os_vk_from_scan_code(int32_t scan_code);
+
+// The virtual-key code a WM_KEYDOWN or WM_KEYUP stands for: the typing block by its scan code (the key's place),
+// every other key by the message's own code.
+int32_t os_vk_of_key_message(WPARAM wparam, LPARAM lparam);
+
 // The frame bitmap's pixels (top-down, 32 bits, width x height of os_create_dib), null when there is none.
 const uint32_t* os_dib_pixels();
 

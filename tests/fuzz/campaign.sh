@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# A long fuzzing campaign over both module fuzzers on all cores, at low priority (nice 10).
+# A long fuzzing campaign over the fuzzers (the two module fuzzers, the song link's and the MIDI one) on all cores,
+# at low priority (nice 10).
 #   tests/fuzz/campaign.sh HOURS [repo-root]   builds, runs for HOURS (fractions allowed), then reports
 #   tests/fuzz/campaign.sh --report [repo-root] reports on the campaign running or last run
-# The cores are split between fuzz_reader and fuzz_module, at least one process each. Each process shares its
-# target's corpus (tests/fuzz/corpus-work/<target>, seeded from tests/fuzz/corpus) with the other processes of
-# that target. A process that stops on a finding keeps its input in build-fuzz/campaign/findings and is started
+# The cores are split between fuzz_reader, fuzz_module, fuzz_link and fuzz_midi, at least one process each. Each process
+# shares its target's corpus (tests/fuzz/corpus-work/<target>, seeded from tests/fuzz/corpus, or corpus-midi for
+# fuzz_midi) with the other processes of that target. A process that stops on a finding keeps its input in build-fuzz/campaign/findings and is started
 # again until the time is up. Interrupting the script stops the processes and reports. The report gives per
 # target the executions, the processes, the seconds, executions per second (all processes together and per
 # process) and the findings; the exit status is 1 when there was a finding.
@@ -18,7 +19,7 @@ fi
 root=$(cd "${2:-$(dirname "$0")/../..}" && pwd)
 build="$root/build-fuzz"
 camp="$build/campaign"
-targets="fuzz_reader fuzz_module"
+targets="fuzz_reader fuzz_module fuzz_link fuzz_midi"
 
 # Executions of one process log: its final figure when it has stopped, else its latest progress line.
 log_execs() {
@@ -57,12 +58,12 @@ if [ "$mode" = report ]; then
 fi
 
 CC=clang CXX=clang++ cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"${QUAVLO_JOBS:-2}" --target fuzz_reader fuzz_module >/dev/null || exit 2
+cmake --build "$build" -j"${QUAVLO_JOBS:-2}" --target $targets >/dev/null || exit 2
 
 rm -rf "$camp"
 mkdir -p "$camp/logs" "$camp/findings"
 cores=$(nproc)
-per_target=$((cores / 2))
+per_target=$((cores / $(echo $targets | wc -w)))
 [ "$per_target" -ge 1 ] || per_target=1
 now=$(date +%s)
 echo "$now" >"$camp/start"
@@ -70,16 +71,17 @@ deadline=$(awk -v now="$now" -v h="$hours" 'BEGIN { printf "%d", now + h * 3600 
 
 # One process slot: runs the target until the deadline, again after each finding.
 run_slot() {
-  local target=$1 slot=$2 round=0 left status timeout=10
+  local target=$1 slot=$2 round=0 left status timeout=10 seeds=corpus dict=module.dict
   [ "$target" = fuzz_module ] && timeout=30
+  [ "$target" = fuzz_midi ] && seeds=corpus-midi dict=midi.dict
   mkdir -p "$root/tests/fuzz/corpus-work/$target"
   while left=$((deadline - $(date +%s))) && [ "$left" -gt 0 ]; do
     round=$((round + 1))
     local log="$camp/logs/$target.$slot.$round.log"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       nice -n 10 "$build/$target" -max_total_time="$left" -max_len=8192 -timeout="$timeout" -rss_limit_mb=2048 \
-      -dict="$root/tests/fuzz/module.dict" -print_final_stats=1 -artifact_prefix="$camp/findings/$target-" \
-      "$root/tests/fuzz/corpus-work/$target" "$root/tests/fuzz/corpus" >"$log" 2>&1 &
+      -dict="$root/tests/fuzz/$dict" -print_final_stats=1 -artifact_prefix="$camp/findings/$target-" \
+      "$root/tests/fuzz/corpus-work/$target" "$root/tests/fuzz/$seeds" >"$log" 2>&1 &
     local pid=$!
     echo "$pid" >"$camp/pid.$target.$slot"
     wait "$pid"

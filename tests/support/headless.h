@@ -29,10 +29,17 @@ extern int32_t hl_message_boxes;                          // message boxes shown
 extern std::string hl_message_text, hl_message_caption;   // the last message box
 extern std::function<void()> hl_on_modal;                 // called while a dialog or message box is open
 extern int hl_ask_answer;                                 // the save question's answer; Discard unless a test sets it
+extern bool hl_dialogs_pending; // the dialogs and the question only start, as on a browser's page: they return
+                                // OS_DIALOG_PENDING and the test answers with app_dialog_answered
 extern int32_t hl_questions;                              // save questions asked
 extern std::string hl_question_text, hl_question_caption; // the last save question
 extern std::string hl_title;                              // the window's title as last set
 extern int32_t hl_titles;                                 // os_set_title calls
+
+extern int32_t hl_midi_api;                    // MIDI input the tracker opened (OS_MIDI_*), OS_MIDI_OFF when closed
+extern int32_t hl_midi_opens;                  // os_midi_open calls
+extern int32_t hl_midi_open_result;            // what os_midi_open and os_midi_list answer: 1 a system, 0 none
+extern std::vector<std::string> hl_midi_ports; // the ports os_midi_list names
 
 // Moves the scripted clock to ms milliseconds after its zero.
 void hl_set_time_ms(int64_t ms);

@@ -1,5 +1,6 @@
 // Headless platform backend used by the tests in place of the SDL2 one. Main thread only.
 #include "headless.h"
+#include "os_midi.h"
 
 #include "graph.h"
 #include "os_platform.h"
@@ -30,6 +31,7 @@ int32_t hl_message_boxes;
 std::string hl_message_text, hl_message_caption;
 std::function<void()> hl_on_modal;
 int hl_ask_answer = OS_ANSWER_DISCARD;
+bool hl_dialogs_pending;
 int32_t hl_questions;
 std::string hl_question_text, hl_question_caption;
 std::string hl_title;
@@ -104,11 +106,18 @@ void hl_reset() {
     hl_message_caption.clear();
     hl_on_modal = nullptr;
     hl_ask_answer = OS_ANSWER_DISCARD;
+    hl_dialogs_pending = false;
     hl_questions = 0;
     hl_question_text.clear();
     hl_question_caption.clear();
     hl_title = "QuavloII";
     hl_titles = 0;
+    hl_midi_api = 0;
+    hl_midi_opens = 0;
+    hl_midi_open_result = 1;
+    hl_midi_ports.clear();
+    os_midi_forget();
+    os_midi_take_dropped();
     os_clear_keys();
     os_last_key = 0;
     os_mouse_x = os_mouse_y = os_mouse_down = 0;
@@ -171,6 +180,7 @@ void os_present(int32_t width, int32_t height) {
 static int hl_answer(const std::string& answer, char* path, int32_t capacity) {
     hl_dialogs++;
     if (hl_on_modal) hl_on_modal();
+    if (hl_dialogs_pending) return OS_DIALOG_PENDING;
     if (answer.empty() || capacity <= 0) return 0;
     if ((int32_t)answer.size() >= capacity) return -1;
     memcpy(path, answer.c_str(), answer.size() + 1);
@@ -203,7 +213,7 @@ int os_ask_save_changes(const char* text, const char* caption) {
     hl_question_text = text ? text : "";
     hl_question_caption = caption ? caption : "";
     if (hl_on_modal) hl_on_modal();
-    return hl_ask_answer;
+    return hl_dialogs_pending ? OS_DIALOG_PENDING : hl_ask_answer;
 }
 
 void os_set_title(const char* title) {
