@@ -29,6 +29,9 @@ bool (*audio_start_thread)() = audio_start_std_thread; // starts the audio threa
 
 static std::thread audio_thread_handle;              // the running audio thread; main thread only
 static std::atomic<std::thread::id> audio_thread_id; // the audio thread's id; it clears it as its last act
+static int32_t audio_clock_ms;                       // without a device: os_time_ms at the last audio_keep_time
+static int64_t audio_clock_rest;                     // without a device: milliseconds x rate not yet rendered
+static int16_t audio_scratch[AUDIO_SCRATCH_SAMPLES]; // without a device: where audio_keep_time renders to
 
 static bool audio_start_std_thread() {
     try {
@@ -75,18 +78,10 @@ void audio_fill(int32_t count) {
 bool audio_pull(int16_t* out, int32_t count) {
     OS_ASSERT(out != nullptr && count >= 0);
     if (!out || count <= 0) return false;
-    // The device's thread may hold the device's own lock, which the main thread takes to pause or close the device;
-    // so that this can never wait on a main thread that waits on it, audio_lock is only tried, for up to about
-    // 10 ms. The main thread holds it for one step, well under a millisecond; a call that still finds it taken
-    // plays silence, and the song goes on where it was at the next call.
-    std::unique_lock<std::recursive_mutex> hold(audio_lock, std::defer_lock);
-    for (int32_t tries = 0; !hold.try_lock(); tries++) {
-        if (tries == 40) {
-            memset(out, 0, (size_t)count * sizeof(int16_t));
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(250));
-    }
+    // The main thread holds audio_lock only for moments (an edit, a preview, the copy of the player's position for
+    // the drawing) and never while it waits for the device (opening, pausing, closing it), which may be waiting for
+    // this call: so the period waits for the lock rather than going silent, and can never deadlock on it.
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
     snd_render(&audio_engine, out, count);
     return true;
 }
@@ -109,39 +104,65 @@ int32_t audio_thread(void*) {
     return 0;
 }
 
-void audio_open() {
+bool audio_open() {
     os_log("AUDIO == %s\n", audio_dev_name());
     // A second open would zero the headers of blocks that are still queued: the running device is kept instead.
     OS_ASSERT(audio_device == nullptr);
-    if (audio_device) return;
+    if (audio_device) return true;
     {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         memset(audio_headers, 0, sizeof audio_headers);
         audio_write_pos = 0;
-        audio_engine.audio_blocks = 0;
-        audio_engine.block_done = SND_BLOCK;
     }
     const audio_format format = {1, 1, (uint32_t)SND_RATE, (uint32_t)SND_RATE * 2, 2, 16};
     audio_dev_clear_messages();
     const bool started = audio_start_thread && audio_start_thread();
     OS_ASSERT(started);
-    if (!started) return;
-    audio_device = audio_dev_open(&format, audio_dev_post_done);
-    OS_ASSERT(audio_device != nullptr);
-    if (!audio_device) return;
+    if (!started) return false;
+    audio_dev* device = audio_dev_open(&format, audio_dev_post_done);
+    if (!device) {
+        // No sound device: the thread goes again, and the clock keeps the song's time (audio_keep_time) until a
+        // later open finds one.
+        audio_close();
+        audio_dev_clear_messages();
+        audio_clock_ms = os_time_ms();
+        audio_clock_rest = 0;
+        os_log("AUDIO NO DEVICE\n");
+        return false;
+    }
+    audio_device = device;
     // A device that takes its sound as it plays is primed with nothing.
     const int32_t prime = audio_dev_prime_blocks();
     if (prime > 0) {
         std::lock_guard<std::recursive_mutex> hold(audio_lock);
         audio_queue_blocks(prime, true);
     }
+    return true;
 }
 
 void audio_close() {
-    OS_ASSERT(audio_device != nullptr);
     audio_dev_post_quit();
     while (audio_thread_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (audio_thread_handle.joinable()) audio_thread_handle.join();
+}
+
+void audio_keep_time() {
+    if (audio_device) return;
+    const int32_t now = os_time_ms();
+    int64_t elapsed = (int64_t)((uint32_t)now - (uint32_t)audio_clock_ms);
+    audio_clock_ms = now;
+    // A pause longer than this (a dialog held the loop) is not caught up: the song waits with the loop.
+    if (elapsed > AUDIO_CLOCK_MAX_MS) elapsed = AUDIO_CLOCK_MAX_MS;
+    // Milliseconds times the rate, so that the samples come out exact over any number of calls.
+    audio_clock_rest += elapsed * SND_RATE;
+    int32_t due = (int32_t)(audio_clock_rest / 1000);
+    audio_clock_rest -= (int64_t)due * 1000;
+    std::lock_guard<std::recursive_mutex> hold(audio_lock);
+    while (due > 0) {
+        const int32_t n = due < AUDIO_SCRATCH_SAMPLES ? due : AUDIO_SCRATCH_SAMPLES;
+        snd_render(&audio_engine, audio_scratch, n);
+        due -= n;
+    }
 }
 
 void init_sounds() {
@@ -151,6 +172,8 @@ void init_sounds() {
         audio_engine.sound_amplitude = 32767;
         audio_engine.snd_clock_ms = os_time_ms;
         if (!audio_engine.capture.write) audio_engine.capture.write = fwrite;
+        audio_engine.audio_blocks = 0;
+        audio_engine.block_done = SND_BLOCK;
     }
     audio_open();
     std::lock_guard<std::recursive_mutex> hold(audio_lock);
@@ -164,15 +187,14 @@ void deinit_sounds() {
         audio_engine.snd_players[0] = nullptr;
         audio_engine.snd_players[1] = nullptr;
     }
-    OS_ASSERT(audio_device != nullptr);
+    // Without a device no thread runs either: the failed open has ended it.
+    if (!audio_device) return;
     audio_close();
-    if (audio_device) {
-        // The reset hands every queued block back; the thread has ended, so nobody refills them.
-        const int32_t reset = audio_dev_reset(audio_device);
-        OS_ASSERT(reset != 0);
-        audio_dev_close(audio_device);
-        audio_device = nullptr;
-    }
+    // The reset hands every queued block back; the thread has ended, so nobody refills them.
+    const int32_t reset = audio_dev_reset(audio_device);
+    OS_ASSERT(reset != 0);
+    audio_dev_close(audio_device);
+    audio_device = nullptr;
     audio_dev_clear_messages();
     OS_ASSERT(audio_engine.snd_live_samples == 0);
 }

@@ -71,8 +71,8 @@ int32_t audio_dev_prime_blocks();
 
 // For a device that takes its samples as it plays, on the device's thread: fills out with the next count samples,
 // mixed now (the current block goes on where the last call stopped; a block's player tick comes before its first
-// sample). False, with silence written, when the sound system stayed busy for about 10 ms; the song then goes on
-// where it was at the next call. Never blocks on the main thread for longer, so the device's own lock may be held.
+// sample). Waits for audio_lock, which the main thread holds only for moments and never while it waits for the
+// device, rather than playing silence. False only when there is nothing to fill.
 bool audio_pull(int16_t* out, int32_t count);
 
 // The audio thread's first act: from now on the device can post to this thread. audio_dev_open waits for it.

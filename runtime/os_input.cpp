@@ -5,12 +5,13 @@
 
 #include <cstring>
 
-uint16_t os_keys[256]; // per key index: 0 up, else steps since the press (cycling 1..254)
-uint8_t os_keys_held;  // key indices recorded as held
-int32_t os_last_key;   // key index of the most recent new press
-int32_t os_mouse_x;    // pointer x in window pixels
-int32_t os_mouse_y;    // pointer y in window pixels
-int32_t os_mouse_down; // left button state
+uint16_t os_keys[256];   // per key index: 0 up, else steps since the press (cycling 1..254)
+uint8_t os_keys_held;    // key indices recorded as held
+int32_t os_last_key;     // key index of the most recent new press
+uint32_t os_key_presses; // new presses recorded so far
+int32_t os_mouse_x;      // pointer x in window pixels
+int32_t os_mouse_y;      // pointer y in window pixels
+int32_t os_mouse_down;   // left button state
 
 // Per key index, what happened since the last step: nothing the step has not seen, a new press, or a new press
 // that was already released (the key is freed once a step has read it).
@@ -59,11 +60,13 @@ int32_t os_set_key(int32_t index, int32_t down) {
         if (os_keys[index] == 0) {
             os_keys_held++;
             os_last_key = index;
+            os_key_presses++;
             os_keys[index] = 1;
             os_key_news[index] = OS_KEY_NEW;
         } else if (os_key_news[index] == OS_KEY_TAPPED) {
             // Pressed again before a step saw the first tap: held once more, and a new typed key.
             os_last_key = index;
+            os_key_presses++;
             os_key_news[index] = OS_KEY_NEW;
         }
         // Otherwise an auto-repeat press of a held key: its counter keeps running.

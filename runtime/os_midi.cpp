@@ -16,6 +16,7 @@ struct os_midi_source {
 
 static os_midi_source os_midi_sources[OS_MIDI_SOURCES]; // the sources, by the number the backend gives them
 static int32_t os_midi_next_take;                       // source the main thread looks at first next time
+std::atomic<void (*)()> os_midi_wake;                   // the window backend's wake-up of the main loop, or null
 
 void os_midi_parser_reset(os_midi_parser* p) { *p = os_midi_parser{}; }
 
@@ -66,6 +67,7 @@ void os_midi_begin_source(int32_t source) {
 void os_midi_feed(int32_t source, const uint8_t* bytes, size_t count) {
     if (source < 0 || source >= OS_MIDI_SOURCES || !bytes) return;
     os_midi_source& s = os_midi_sources[source];
+    bool queued = false;
     for (size_t i = 0; i < count; i++) {
         os_midi_message m;
         if (!os_midi_parse(&s.parser, bytes[i], &m) || !os_midi_is_note_on(m)) continue;
@@ -76,7 +78,10 @@ void os_midi_feed(int32_t source, const uint8_t* bytes, size_t count) {
         }
         s.ring[head % OS_MIDI_QUEUE] = {m.data1, m.data2};
         s.head.store(head + 1, std::memory_order_release);
+        queued = true;
     }
+    if (!queued) return;
+    if (void (*wake)() = os_midi_wake.load(std::memory_order_acquire)) wake();
 }
 
 int32_t os_midi_take(os_midi_note* out) {

@@ -4,6 +4,7 @@
 // as they came from the wire or the system, with os_midi_feed; it never sees a note, and the portable code never
 // sees a native type.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -46,6 +47,9 @@ struct os_midi_note {
 void os_midi_begin_source(int32_t source);
 // The source's thread: parses the bytes and queues their note-ons. Never blocks, never allocates.
 void os_midi_feed(int32_t source, const uint8_t* bytes, size_t count);
+// Set by the window backend: wakes the main loop from its wait for the next event or step, from any thread, so that
+// a note-on queued now is taken at once rather than after the next event or step. Null: nothing to wake.
+extern std::atomic<void (*)()> os_midi_wake;
 // Main thread: takes the oldest queued note-on of some source; 1 when one was taken.
 int32_t os_midi_take(os_midi_note* out);
 // Main thread: drops every queued note-on (they arrived while a modal dialog had the program).

@@ -57,12 +57,13 @@ enum : int32_t {
 };
 
 // ---- Input state (platform.cpp), written by the backend's event handling, read by the application.
-extern uint16_t os_keys[256]; // per key index: 0 up, 1 in the first step after a press, then counting 1..254
-extern uint8_t os_keys_held;  // key indices currently recorded as held
-extern int32_t os_last_key;   // key index of the most recent new press; the application clears it
-extern int32_t os_mouse_x;    // pointer x in window pixels
-extern int32_t os_mouse_y;    // pointer y in window pixels
-extern int32_t os_mouse_down; // 1 while the left button is down
+extern uint16_t os_keys[256];   // per key index: 0 up, 1 in the first step after a press, then counting 1..254
+extern uint8_t os_keys_held;    // key indices currently recorded as held
+extern int32_t os_last_key;     // key index of the most recent new press; the application clears it
+extern uint32_t os_key_presses; // new presses so far (each sets os_last_key): the loop sees one arrive
+extern int32_t os_mouse_x;      // pointer x in window pixels
+extern int32_t os_mouse_y;      // pointer y in window pixels
+extern int32_t os_mouse_down;   // 1 while the left button is down
 
 // ---- Frame clock state (platform.cpp), main thread only.
 extern int32_t os_frames;     // -1 before start-up, then steps since the last FPS line

@@ -1,23 +1,34 @@
 #!/usr/bin/env python3
 """Measures one or more builds of QuavloII side by side and prints one table (scripts/bench.sh builds them).
 
-Usage: bench_measure.py --song FILE [--seconds N] [--quick] NAME=BUILD_DIR [NAME=BUILD_DIR ...]
+Usage: bench_measure.py --song FILE [--seconds N] [--quick] [--key-latency SCRIPT --disk-audio LIB [--key-runs N]]
+                        NAME=BUILD_DIR [NAME=BUILD_DIR ...]
 
 For every build: the offline render's real-time factor on the song (a short and a long render through quavlo-cli,
 audio seconds per CPU second of the process, best of several runs), the cost of mixing one block and of a tracker
 step idle, typing and playing (the Google Benchmark programs bench_synth and bench_app), and the real program under
 Xvfb with SDL's disk audio driver writing to /dev/null: launch to first picture, CPU share of a core while idle and
-while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, the
-delay from a note key's press to the note's first sample in the disk driver's file, and the same for a MIDI note-on
-sent through JACK (a private dummy server with 128-frame periods, the keyboard quavlo-midi-source) where jackd and
-that client are there.
+while playing the song with its pattern scrolling (from /proc/PID/stat over N seconds each), resident memory, and
+the way of a MIDI note-on sent through JACK (a private dummy server with 128-frame periods, the keyboard
+quavlo-midi-source) to the sound, where jackd and that client are there (with LIB, below).
 The measurements of the builds alternate, so that a change of the machine's load hits all of them alike. With more
 than one build, the last columns give each build's figure as a ratio to the first one's.
+
+Key to sound is measured by the key latency script (the shared bench's key_latency.sh: Xvfb, SDL's disk audio
+driver, six presses of a note key per run), --key-runs runs for every build and for schismtracker when it is
+installed, in the same run, each with LIB preloaded (bench_disk_audio.c), which logs the driver's writes: "key to
+sound" is, for every press, the time from the script's key press to the moment the driver handed the period with the
+note's first sample to the device, plus that sample's place in the period; median and worst of all presses. Beside
+it the script's own figures, from the file's size and its growth rate: with the file unbuffered, and as SDL writes
+it, through the C library's 4096-byte buffer, which lags up to 93 ms of a 22050 Hz mono stream behind (23 ms of
+schismtracker's 44100 Hz stereo one) and is counted as delay. The script takes the size, the end of the period last
+written, as the sound being played, so even unbuffered it counts from up to one period later than the device.
 """
 import argparse
 import json
 import os
 import pty
+import re
 import resource
 import shutil
 import subprocess
@@ -138,43 +149,20 @@ class Tracker:
                 return
         raise run_e2e.Failure("the song did not start playing")
 
-    def note_delay(self, wid, presses, play=None):
-        """Milliseconds from a note key's press (or play(), another way to play a note) to the note's first sample
-        in the disk driver's file, which SDL writes at the playing rate, one device period at a time: the bytes
-        written after the press, up to the first sample that is not 0, at 44100 bytes a second. Mean and worst of
-        several presses, well apart."""
-        subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=self.env, check=False)
+    def note_delays(self, presses, play, write_log, rate):
+        """Milliseconds from play() (a way to play a note) to the moment SDL's disk driver handed the period with the
+        note's first sample to the device, plus the sample's place in it, read from the driver's logged writes
+        (bench_disk_audio.c) and its file; one figure per press, the presses well apart."""
         time.sleep(0.5)
-        delays = []
+        moments = []
         for _ in range(presses):
-            # SDL writes through a buffered file, which reaches the disk 4096 bytes at a time: the position at the
-            # press is the size at the last flush plus what the playing rate has added since.
-            size, flushed = os.path.getsize(self.sound_file), time.time()
-            watch = flushed
-            while time.time() - watch < 0.15:
-                now = os.path.getsize(self.sound_file)
-                if now != size:
-                    size, flushed = now, time.time()
-                time.sleep(0.0005)
-            start = size + int((time.time() - flushed) * 44100)
-            if play:
-                play()
-                time.sleep(1.0)
-            else:
-                subprocess.run(["xdotool", "keydown", "q"], env=self.env, check=True)
-                time.sleep(0.1)
-                subprocess.run(["xdotool", "keyup", "q"], env=self.env, check=True)
-                time.sleep(0.9)
-            with open(self.sound_file, "rb") as f:
-                f.seek(start - start % 2)
-                data = f.read()
-            samples = [int.from_bytes(data[i:i + 2], "little", signed=True) for i in range(0, len(data) - 1, 2)]
-            first = next((i for i, v in enumerate(samples) if v != 0), None)
-            if first is None:
-                raise run_e2e.Failure("a typed note was not heard")
-            delays.append(first * 1000.0 / 22050.0)
-            time.sleep(0.5)  # the note dies away
-        return sum(delays) / len(delays), max(delays)
+            moments.append(time.time())
+            play()
+            time.sleep(1.5)  # the note dies away
+        with open(self.sound_file, "rb") as f:
+            sound = f.read()
+        writes = [tuple(int(v) for v in line.split()) for line in open(write_log)]
+        return [first_sound_delay(sound, writes, moment, 2, rate) for moment in moments]
 
     def stop(self):
         self.proc.kill()
@@ -182,13 +170,67 @@ class Tracker:
         os.close(self.master)
 
 
-def midi_figures(build, display, tmp, presses):
-    """A MIDI note-on's way to the sound through JACK: mean and worst milliseconds from the keyboard client being
-    told to send it (it goes out in the next 2.9 ms JACK period) to its first sample. Empty without jackd or
-    without the keyboard client (a build from before it)."""
+def first_sound_delay(sound, writes, moment, frame_bytes, rate):
+    """Milliseconds from moment (seconds) to the first write of the disk driver at or after it whose period holds a
+    frame that is not silence, plus that frame's place in the period; 9999 when none does. writes: the logged writes
+    (nanoseconds, offset, bytes); sound: the driver's file."""
+    for at, offset, length in writes:
+        if at / 1e9 < moment:
+            continue
+        period = sound[offset:offset + length]
+        frame = next((k for k in range(len(period) // frame_bytes)
+                      if any(period[k * frame_bytes:(k + 1) * frame_bytes])), None)
+        if frame is not None:
+            return (at / 1e9 - moment + frame / rate) * 1000
+    return 9999
+
+
+def key_presses(script, name, frame_bytes, rate, command, preload, unbuffered, extra_env=None):
+    """One run of the key latency script (six presses) with the disk driver's writes logged (bench_disk_audio.c).
+    Returns two lists of delays in ms, in press order: the script's own figures, and the true ones: from the
+    moment the script pressed the key to the moment the driver handed the period with the note's first sample to the
+    device, plus that sample's place in it."""
+    env = dict(os.environ)
+    env.update(extra_env or {})
+    with tempfile.TemporaryDirectory(prefix="quavlo-keys-") as tmp:
+        env["TMPDIR"] = tmp  # the script's work directory (the disk driver's file, its marks) lands here
+        log = os.path.join(tmp, "writes.log")
+        prefix = ["env", "LD_PRELOAD=" + preload, "BENCH_WRITE_LOG=" + log,
+                  "BENCH_UNBUFFERED=" + ("1" if unbuffered else "0")]
+        out = subprocess.run([script, name, str(frame_bytes), "--"] + prefix + command, env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, timeout=300).stdout
+        m = re.search(r"presses in order (.*) ms, median", out)
+        if not m:
+            raise run_e2e.Failure("the key latency script gave no result for %s: %s" % (name, out.strip()))
+        reported = [float(v) for v in m.group(1).split()]
+        work = [os.path.join(tmp, d) for d in os.listdir(tmp) if os.path.isdir(os.path.join(tmp, d))][0]
+        with open(os.path.join(work, "a.raw"), "rb") as f:
+            sound = f.read()
+        writes = [tuple(int(v) for v in line.split()) for line in open(log)]
+        true = [first_sound_delay(sound, writes, float(line.split()[2]), frame_bytes, rate)
+                for line in open(os.path.join(work, "marks"))]
+    return reported, true
+
+
+def key_figures(presses):
+    """Median and worst of presses, as key_latency.sh takes its median (the upper one of an even count)."""
+    ordered = sorted(presses)
+    return ordered[len(ordered) // 2], ordered[-1]
+
+
+SCHISM = "schismtracker"
+SCHISM_RATE = 44100  # schismtracker's output: 44100 Hz stereo, 4 bytes a frame
+SCHISM_ENV = {"PRE": "key F2", "SILENCE": "key F8"}  # to the pattern editor; the note cut before the next press
+
+
+def midi_figures(build, display, tmp, presses, disk_audio):
+    """A MIDI note-on's way to the sound through JACK: median and worst milliseconds from the keyboard client being
+    told to send it (it goes out in the next 2.9 ms JACK period) to the period with its first sample going to the
+    device. Empty without jackd, without the keyboard client (a build from before it) or without disk_audio."""
     source = os.path.join(build, "tests", "quavlo-midi-source")
-    if not os.path.exists(source) or not shutil.which("jackd") or not shutil.which("jack_lsp"):
+    if not disk_audio or not os.path.exists(source) or not shutil.which("jackd") or not shutil.which("jack_lsp"):
         return {}
+    log = os.path.join(tmp, "midi-writes.log")
     env = dict(os.environ, JACK_DEFAULT_SERVER="quavlo-bench-%d" % os.getpid(), JACK_NO_START_SERVER="1",
                JACK_NO_AUDIO_RESERVATION="1")
     server = subprocess.Popen(["jackd", "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "128"], env=env,
@@ -200,8 +242,9 @@ def midi_figures(build, display, tmp, presses):
             if time.time() > deadline or server.poll() is not None:
                 raise run_e2e.Failure("the JACK server did not come up")
             time.sleep(0.2)
-        tracker = Tracker(build, display, sound_file=os.path.join(tmp, "midi.raw"), env=env)
-        wid = tracker.wait_ready()
+        tracker = Tracker(build, display, sound_file=os.path.join(tmp, "midi.raw"),
+                          env=dict(env, LD_PRELOAD=disk_audio, BENCH_WRITE_LOG=log))
+        tracker.wait_ready()
         keyboard = subprocess.Popen([source, "jack", "quavlo-bench-keyboard"], env=env, stdin=subprocess.PIPE,
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
         for word in ("ready", "connected"):
@@ -213,7 +256,7 @@ def midi_figures(build, display, tmp, presses):
             keyboard.stdin.write("90 3c 64\n")
             keyboard.stdin.flush()
             keyboard.stdout.readline()
-        mean, worst = tracker.note_delay(wid, presses, play)
+        delays = tracker.note_delays(presses, play, log, 22050)
     finally:
         if keyboard:
             keyboard.stdin.close()
@@ -222,33 +265,32 @@ def midi_figures(build, display, tmp, presses):
             tracker.stop()
         server.terminate()
         server.wait()
-    return {"MIDI note heard, mean (ms)": mean, "MIDI note heard, worst (ms)": worst}
+    median, worst = key_figures(delays)
+    return {"MIDI note to sound, median (ms)": median, "MIDI note to sound, worst (ms)": worst}
 
 
-def tracker_figures(build, song, seconds):
+def tracker_figures(build, song, seconds, disk_audio):
     proc, display = run_e2e.start_xvfb()
     tmp = tempfile.mkdtemp(prefix="quavlo-bench-")
     try:
-        idle = Tracker(build, display, sound_file=os.path.join(tmp, "sound.raw"))
-        wid = idle.wait_ready()
+        idle = Tracker(build, display)
+        idle.wait_ready()
         time.sleep(1.0)  # start-up settles
         cpu_idle = idle.cpu_share(seconds)
         rss = resident_mib(idle.proc.pid)
         first = idle.first_frame
-        delay_mean, delay_worst = idle.note_delay(wid, 8)
         idle.stop()
         playing = Tracker(build, display, song)
         wid = playing.wait_ready()
         playing.play(wid)
         cpu_play = playing.cpu_share(seconds)
         playing.stop()
-        midi = midi_figures(build, display, tmp, 8)
+        midi = midi_figures(build, display, tmp, 8, disk_audio)
     finally:
         proc.kill()
         proc.wait()
         shutil.rmtree(tmp, ignore_errors=True)
-    return dict(midi, **{"typed note heard, mean (ms)": delay_mean, "typed note heard, worst (ms)": delay_worst,
-                         "first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
+    return dict(midi, **{"first frame (ms)": first * 1000, "CPU idle (% of a core)": cpu_idle * 100,
                          "CPU playing (% of a core)": cpu_play * 100, "resident memory (MiB)": rss})
 
 
@@ -259,10 +301,14 @@ ROWS = [  # name, higher is better
     ("step idle (us)", False),
     ("step typing (us)", False),
     ("step playing (us)", False),
-    ("typed note heard, mean (ms)", False),
-    ("typed note heard, worst (ms)", False),
-    ("MIDI note heard, mean (ms)", False),
-    ("MIDI note heard, worst (ms)", False),
+    ("key to sound, median (ms)", False),
+    ("key to sound, worst (ms)", False),
+    ("key_latency.sh, median (ms)", False),
+    ("key_latency.sh, worst (ms)", False),
+    ("key_latency.sh, file buffered, median (ms)", False),
+    ("key_latency.sh, file buffered, worst (ms)", False),
+    ("MIDI note to sound, median (ms)", False),
+    ("MIDI note to sound, worst (ms)", False),
     ("first frame (ms)", False),
     ("CPU idle (% of a core)", False),
     ("CPU playing (% of a core)", False),
@@ -270,11 +316,17 @@ ROWS = [  # name, higher is better
 ]
 
 
+KEY_ROWS = [row for row, _ in ROWS if "key" in row and "MIDI" not in row]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--song", required=True)
     ap.add_argument("--seconds", type=float, default=20.0, help="CPU measurement of the real program, each")
     ap.add_argument("--quick", action="store_true", help="one render of each length, short benchmark runs")
+    ap.add_argument("--key-latency", help="the key latency script (key_latency.sh); none: no key-to-sound rows")
+    ap.add_argument("--disk-audio", help="bench_disk_audio.so, preloaded into the programs whose keys are measured")
+    ap.add_argument("--key-runs", type=int, default=2, help="runs of the key latency script (six presses each)")
     ap.add_argument("builds", nargs="+", help="NAME=BUILD_DIR")
     a = ap.parse_args()
     builds = [b.split("=", 1) for b in a.builds]
@@ -298,14 +350,41 @@ def main():
         ROWS[4][0]: benchmark_ns(b, "bench_app", "BM_StepTyping", min_time),
         ROWS[5][0]: benchmark_ns(b, "bench_app", "BM_StepPlaying", min_time)})
     each("the tracker under Xvfb (%g s idle, %g s playing)" % (a.seconds, a.seconds),
-         lambda b: tracker_figures(b, song, a.seconds))
+         lambda b: tracker_figures(b, song, a.seconds, a.disk_audio))
+
+    if a.key_latency:
+        schism = shutil.which(SCHISM)
+        programs = [(n, 2, 22050, [os.path.join(b, "app", "quavlo"), "--scale", "1"], {}) for n, b in builds]
+        if schism:
+            programs.append((SCHISM, 4, SCHISM_RATE, [schism, "test_song.mod"], SCHISM_ENV))
+            results[SCHISM] = {}
+        true = {p[0]: [] for p in programs}
+        for unbuffered, rows in ((True, KEY_ROWS[2:4]), (False, KEY_ROWS[4:6])):
+            print("measuring: key to sound, the disk file %s (%d runs of six presses)" %
+                  ("unbuffered" if unbuffered else "as SDL writes it", a.key_runs), file=sys.stderr, flush=True)
+            reported = {p[0]: [] for p in programs}
+            for _ in range(a.key_runs):
+                for name, frame_bytes, rate, command, env in programs:
+                    script_delays, true_delays = key_presses(a.key_latency, name, frame_bytes, rate, command,
+                                                             a.disk_audio, unbuffered, env)
+                    reported[name] += script_delays
+                    true[name] += true_delays
+            for name in reported:
+                results[name].update(dict(zip(rows, key_figures(reported[name]))))
+                print("  %s, key_latency.sh: %s ms" % (name, " ".join("%.0f" % v for v in reported[name])),
+                      file=sys.stderr)
+        for name in true:
+            results[name].update(dict(zip(KEY_ROWS[0:2], key_figures(true[name]))))
+            print("  %s, to the device: %s ms" % (name, " ".join("%.0f" % v for v in true[name])), file=sys.stderr)
 
     names = [n for n, _ in builds]
-    header = ["measurement"] + names + ["%s/%s" % (n, names[0]) for n in names[1:]]
+    others = [n for n in results if n not in names]
+    header = ["measurement"] + names + others + ["%s/%s" % (n, names[0]) for n in names[1:]]
     lines = [header]
     for row, _ in ROWS:
         values = [results[n].get(row) for n in names]
-        cells = [row] + ["-" if v is None else "%.3f" % v if v < 10 else "%.1f" % v for v in values]
+        shown = values + [results[n].get(row) for n in others]
+        cells = [row] + ["-" if v is None else "%.3f" % v if abs(v) < 10 else "%.1f" % v for v in shown]
         for v in values[1:]:
             cells.append("-" if v is None or not values[0] else "%.2fx" % (v / values[0]))
         lines.append(cells)
@@ -315,6 +394,10 @@ def main():
         if k == 0:
             print("  ".join("-" * w for w in widths))
     print("render: audio seconds per CPU second; costs: CPU time; a ratio above 1 is better for the renders only.")
+    if a.key_latency:
+        print("key to sound: from the script's key press to the period with the note's first sample going to the device"
+              " (+ the sample's place in it), all presses of both ways; key_latency.sh: the script's own figures, "
+              "with the disk file unbuffered and, \"file buffered\", as SDL writes it (4096 bytes at a time).")
     return 0
 
 

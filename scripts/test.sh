@@ -31,7 +31,7 @@ cmake --build build-asan -j"$jobs"
 echo "== ThreadSanitizer (audio thread stress, editor, file commands, MIDI and the soak test against the live audio thread)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVLO_TSAN=ON -DQUAVLO_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_audio_stress test_app_editor test_app_files test_app_lifecycle test_app_undo \
-  test_app_soak_posix test_app_midi test_midi
+  test_app_soak_posix test_app_midi test_midi test_app_sound
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L tsan --no-tests=ignore)
 
 echo "== Windows: MinGW-w64 cross-build; portable suites, Win32 backends, resources, reference songs, quavlo.exe and the installer under Wine"

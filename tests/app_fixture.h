@@ -38,8 +38,12 @@ protected:
         std::filesystem::current_path(dir);
         manual_audio_reset_state();
         hl_reset_loop();
+        before_start();
         start();
     }
+
+    // What a suite sets up before the tracker starts (the device's kind, a device that fails to open).
+    virtual void before_start() {}
 
     void TearDown() override {
         stop();
@@ -69,8 +73,9 @@ protected:
         }
     }
 
+    // The events as the loop takes them, a typed note's early preview included.
     void pump() {
-        while (hl_pending_events() > 0) os_poll_event();
+        while (hl_pending_events() > 0) app_poll_event();
     }
     void down(int32_t vk) {
         hl_push_key(vk, true);

@@ -141,6 +141,34 @@ TEST_F(MidiQueueTest, ForgetDropsWhatIsQueued) {
     EXPECT_EQ(take_all(), (std::vector<std::pair<int, int>>{{0x3E, 0x64}}));
 }
 
+// A feed that queues a note-on wakes the main loop once, whatever else it carried; one that queues none does not.
+int wakes;
+void count_wake() { wakes++; }
+
+TEST_F(MidiQueueTest, AQueuedNoteOnWakesTheMainLoop) {
+    wakes = 0;
+    os_midi_wake.store(count_wake);
+    const struct {
+        std::vector<uint8_t> bytes;
+        int wakes; // expected
+    } feeds[] = {
+        {{0x90, 0x3C, 0x64}, 1},             // a note-on
+        {{0x80, 0x3C, 0x40, 0xF8}, 0},       // a note-off and a clock
+        {{0x90, 0x3E, 0x00}, 0},             // a note-on with velocity 0
+        {{0x90, 0x40, 0x20, 0x41, 0x21}, 1}, // two note-ons, one feed
+        {{0x90, 0x45}, 0},                   // a note-on cut short ...
+        {{0x50}, 1},                         // ... and completed
+    };
+    for (const auto& f : feeds) {
+        wakes = 0;
+        feed(2, f.bytes);
+        EXPECT_EQ(wakes, f.wakes);
+    }
+    os_midi_wake.store(nullptr);
+    feed(2, {0x90, 0x3C, 0x64});
+    EXPECT_EQ(take_all().size(), 5u);
+}
+
 // Two backend threads feed at once, a byte or a few at a time, while the main thread takes: every note arrives
 // once, each source's in its order, or is counted as dropped.
 TEST_F(MidiQueueTest, TwoThreadsFeedWhileTheMainThreadTakes) {

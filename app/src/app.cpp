@@ -15,6 +15,7 @@ const char* app_start_file;        // module named on the command line; null for
 void (*app_share_module)(const uint8_t* data, int32_t size); // takes the song's bytes for a link; null: none
 static int32_t app_lock_depth;     // how many times the main thread holds audio_lock through app_lock
 static int32_t app_start_unusable; // 1 while the start-up module's "Can not load" box is still to be shown
+static int32_t app_no_device;      // 1 while the "No audio device" box is still to be shown
 
 void app_lock() {
     audio_lock.lock();
@@ -55,6 +56,8 @@ void app_init() {
     // The window creation checks that nothing is allocated yet, so the display comes first.
     g_init_display();
     init_sounds();
+    // Without a device the tracker still works, its clock keeping the song's time; the musician is told once.
+    app_no_device = audio_device == nullptr;
 
     app_editor& ed = app.editor;
     ed.edit_mode = 1;
@@ -113,6 +116,16 @@ void app_shutdown() {
     g_deinit_display();
 }
 
+void app_display_lost() {
+    app_close_midi();
+    app_release_lock();
+    app_lock();
+    app_end_capture();
+    snd_free_song(&audio_engine, &app.song);
+    app_unlock();
+    deinit_sounds();
+}
+
 int app_present_flag() { return app.editor.present_flag; }
 
 void app_start() {
@@ -141,7 +154,7 @@ void app_run() {
     for (;;) {
         // Closing the window is a request: the application may first ask about unsaved work, and refuse. A
         // termination signal is not: nobody may be there to answer, so the program ends at once.
-        const int request = os_poll_event();
+        const int request = app_poll_event();
         if (request == OS_EVENT_END || (request == OS_EVENT_CLOSE && app_confirm_quit())) {
             app_close_midi();
             app_shutdown();
@@ -158,4 +171,10 @@ void app_report_start_file() {
     if (!app_start_unusable || !app.editor.present_flag) return;
     app_start_unusable = 0;
     app_show_message("Can not load");
+}
+
+void app_report_no_device() {
+    if (!app_no_device || !app.editor.present_flag) return;
+    app_no_device = 0;
+    if (!audio_device) app_show_message("No audio device");
 }

@@ -87,6 +87,10 @@ void app_draw_help();   // the help screen's layer, when it was opened or closed
 int app_present_flag(); // non-zero once the screen has been drawn: every step then ends with g_flip
 int app_confirm_quit(); // the window is asked to close: 1 when the program may end, 0 to keep running
 void app_shutdown();
+// The display is gone for good and the process is about to end (exit status 1): a running capture is finished and
+// the sound system stopped, its threads ended before anything they wait on goes away. Nothing is drawn or asked, and
+// unsaved changes are not written anywhere: no file is overwritten unasked.
+void app_display_lost();
 void app_start(); // the frame clock started around app_init
 // One pass of a host's loop: the step (update, drawing, presentation) when it is due; otherwise, when the host may
 // wait, a wait for the next window event until the step falls due.
@@ -113,8 +117,26 @@ void app_reacquire_lock(int32_t depth); // takes the lock again that many times
 
 // Screen (screen.cpp)
 void app_draw_button(ui_button* b);
-void app_draw_channel(snd_pattern* pattern, int32_t c);
 int32_t app_draw_field(int32_t j, uint8_t value, uint8_t flags, int32_t x, int32_t y, int32_t cursor, uint32_t colour);
+
+// Notes heard the moment they are played (editor.cpp). The loop takes each event through app_poll_event, which
+// starts a typed note's preview at once; any other source of notes (MIDI) calls app_preview_now from the main loop
+// right after its event arrives, and the step that writes the note calls app_preview_note, which does not start a
+// preview that app_preview_now started since the last step again. The sound and the cell are the same as when the
+// step alone plays the note, only earlier: the cell, undo and the editor's state still change in the step.
+//
+// Takes one pending event (os_poll_event, whose result it returns); when it was a new press of a note key that the
+// next step will play as it stands, the note's preview starts now. Main thread, between steps.
+int app_poll_event();
+// The same for a host whose events arrive in callbacks of their own (the browser): after them, a new press of a note
+// key that the next step will play as it stands starts its preview now.
+void app_sound_typed_note();
+// Starts the preview of note (octave * 16 + semitone) on channel 0..3 now, as the step would: the current sample,
+// the effect of the cursor's row. Takes audio_lock for the moment. Main thread.
+void app_preview_now(int32_t channel, uint8_t note);
+// The step's preview of a note it writes or plays: starts it unless app_preview_now started the same note on the
+// same channel, row and sample since the last step. With audio_lock held, in the step.
+void app_preview_note(snd_pattern* p, int32_t channel, uint8_t note);
 
 // Editor helpers (editor.cpp), with audio_lock held.
 snd_pattern* app_current_pattern(); // the song's current pattern, null when the song has none there
@@ -159,6 +181,9 @@ int app_load_file(const char* path);
 // Shows the "Can not load" box when the module named at start-up could not be loaded, once the first frame is on
 // the screen, so that the box opens over the tracker's picture. Called at the start of each update.
 void app_report_start_file();
+// Shows the "No audio device" box once, when the sound device did not open at start-up and still is not open, once
+// the first frame is on the screen. Called at the start of each update.
+void app_report_no_device();
 // Shows an "ERROR" message box with audio_lock released; input that reached the window meanwhile is forgotten.
 void app_show_message(const char* text);
 int app_file_save(); // 1 when the song was written to a file (by now: not while its dialog is still open)

@@ -1,6 +1,8 @@
 // The editor: once per step, turns the polled keys and the on-screen buttons into edits of the song, note
 // previews, play and stop, pattern and order-list commands and the file commands. Draws nothing; it only sets
-// the redraw flags. Main thread, holding audio_lock for the whole step (the audio thread plays the same song).
+// the redraw flags. Between steps, a note key or a MIDI note starts its preview the moment its event arrives
+// (app_preview_now), and the step that writes the note does not start it again. Main thread, holding audio_lock
+// for the step's update and for the moment a preview starts (the audio thread plays the same song).
 #include "app.h"
 
 #include "os_platform.h"
@@ -13,12 +15,25 @@ struct app_note_key {
     int8_t offset;    // octave relative to cur_octave
 };
 
+// A preview started when its event arrived, between two steps; the next step's preview of the same note on the same
+// channel, row and sample is that one and does not start it again.
+struct app_early_preview {
+    uint8_t valid;   // 1 from app_preview_now until the end of the next step
+    uint8_t note;    // note byte (octave * 16 + semitone)
+    uint8_t sample;  // sample it was played with
+    int32_t channel; // channel 0..3
+    int32_t row;     // cursor row whose effect it took
+};
+
 static constexpr app_note_key app_note_keys[] = {
     {'Q', 0, 0},  {'2', 1, 0},  {'W', 2, 0},   {'3', 3, 0},   {'E', 4, 0},  {'R', 5, 0},  {'5', 6, 0},
     {'T', 7, 0},  {'6', 8, 0},  {'Y', 9, 0},   {'7', 10, 0},  {'U', 11, 0}, {'I', 0, 1},  {'Z', 0, -1},
     {'S', 1, -1}, {'X', 2, -1}, {'D', 3, -1},  {'C', 4, -1},  {'V', 5, -1}, {'G', 6, -1}, {'B', 7, -1},
     {'H', 8, -1}, {'N', 9, -1}, {'J', 10, -1}, {'M', 11, -1},
 };
+
+static app_early_preview app_early; // the preview started since the last step, if any; main thread
+static uint32_t app_presses_seen;   // os_key_presses when the loop last looked for a typed note; main thread
 
 static bool app_held(int32_t key) { return os_keys[key] != 0; }
 static bool app_pressed(int32_t key) { return os_keys[key] == 1; }
@@ -245,6 +260,8 @@ static bool app_song_playable() { return app_current_pattern() && app_current_or
 
 static void app_play_stop() {
     snd_song& s = app.song;
+    // Starting or stopping resets the voices: a note whose preview started before it in this step sounds again after.
+    app_early.valid = 0;
     if (s.state != 0) {
         snd_stop_song(&audio_engine, &s);
     } else if (app_song_playable()) {
@@ -304,8 +321,9 @@ static void app_navigate() {
     }
 }
 
-// Plays a typed note on the channel's voice, with the effect of the row under the cursor if it has one.
-static void app_preview(snd_pattern* p, int32_t channel, uint8_t note) {
+// Plays a note on the channel's voice with the current sample, and the effect of the row under the cursor if it has
+// one. With audio_lock held.
+static void app_start_preview(snd_pattern* p, int32_t channel, uint8_t note) {
     const app_editor& ed = app.editor;
     snd_song& s = app.song;
     if (audio_engine.snd_slot < 0 || audio_engine.snd_slot > 1) return;
@@ -317,6 +335,66 @@ static void app_preview(snd_pattern* p, int32_t channel, uint8_t note) {
         snd_set_effect(&audio_engine, channel, *snd_cell_field(p, channel, SND_FIELD_PARAM, ed.cursor_row),
                        *snd_cell_field(p, channel, SND_FIELD_EFFECT, ed.cursor_row));
     audio_engine.snd_voices[audio_engine.snd_slot][channel].target_volume = 1.0f;
+}
+
+void app_preview_note(snd_pattern* p, int32_t channel, uint8_t note) {
+    const app_editor& ed = app.editor;
+    const app_early_preview& e = app_early;
+    if (e.valid && e.channel == channel && e.note == note && e.sample == ed.cur_sample && e.row == ed.cursor_row)
+        return;
+    app_start_preview(p, channel, note);
+}
+
+void app_preview_now(int32_t channel, uint8_t note) {
+    OS_ASSERT(channel >= 0 && channel < SND_CHANNELS);
+    if (channel < 0 || channel >= SND_CHANNELS) return;
+    app_lock();
+    app_start_preview(app_current_pattern(), channel, note);
+    const app_editor& ed = app.editor;
+    app_early = app_early_preview{1, note, ed.cur_sample, channel, ed.cursor_row};
+    app_unlock();
+}
+
+// The note a note key gives at the current octave: octave * 16 + semitone; -1 for a key that is no note key.
+static int32_t app_key_note(int32_t key) {
+    for (const app_note_key& k : app_note_keys) {
+        if (key != k.key) continue;
+        int32_t octave = app.editor.cur_octave + k.offset;
+        if (octave < 0 || octave > 8) octave = app.editor.cur_octave;
+        return octave * 16 + k.semitone;
+    }
+    return -1;
+}
+
+// A note key pressed since the last step sounds at once when the next step will take it as a note to play as it is
+// now: the help screen is closed, neither Ctrl nor the mouse makes it a command, the cursor stands on a note field,
+// and no key the step reads before the note (Return, a function key, an arrow about to move the cursor) is
+// waiting. Anything else is left to the step.
+static void app_play_typed_note() {
+    const app_editor& ed = app.editor;
+    if (app.help_open || app_held(KEY_CTRL) || os_mouse_down) return;
+    if (ed.cursor_col < 0 || ed.cursor_col > 19 || ed.cursor_col % 5 != SND_FIELD_NOTE) return;
+    static constexpr int32_t read_first[] = {KEY_RETURN, KEY_F1, KEY_F2, KEY_F3, KEY_F4,
+                                             KEY_F5,     KEY_F6, KEY_F7, KEY_F8, KEY_F9};
+    for (const int32_t key : read_first)
+        if (app_pressed(key)) return;
+    for (const int32_t key : {KEY_LEFT, KEY_RIGHT, KEY_UP, KEY_DOWN})
+        if (app_repeating(key)) return;
+    const int32_t note = app_key_note(os_last_key);
+    if (note >= 0) app_preview_now(ed.cursor_col / 5, (uint8_t)note);
+}
+
+void app_sound_typed_note() {
+    if (os_key_presses == app_presses_seen) return;
+    app_presses_seen = os_key_presses;
+    if (app_dialog_waiting()) return;
+    app_play_typed_note();
+}
+
+int app_poll_event() {
+    const int request = os_poll_event();
+    app_sound_typed_note();
+    return request;
 }
 
 void app_note_input(uint8_t note, int32_t volume) {
@@ -331,7 +409,7 @@ void app_note_input(uint8_t note, int32_t volume) {
         *snd_cell_field(p, channel, SND_FIELD_SAMPLE, row) = ed.cur_sample;
         *snd_cell_flags(p, channel, row) |= SND_HAS_SAMPLE;
     }
-    app_preview(p, channel, note);
+    app_preview_note(p, channel, note);
     if (!write) return;
     *snd_cell_field(p, channel, SND_FIELD_NOTE, row) = note;
     *snd_cell_flags(p, channel, row) |= SND_HAS_NOTE;
@@ -358,13 +436,10 @@ static void app_value_entry(snd_pattern* p) {
 
     // In a note field the note keyboard decides; a hex digit there is no value.
     if (field == SND_FIELD_NOTE) {
-        for (const app_note_key& k : app_note_keys) {
-            if (os_last_key != k.key) continue;
+        const int32_t note = app_key_note(os_last_key);
+        if (note >= 0) {
             os_last_key = 0;
-            int32_t octave = ed.cur_octave + k.offset;
-            if (octave < 0 || octave > 8) octave = ed.cur_octave;
-            app_note_input((uint8_t)(octave * 16 + k.semitone), -1);
-            break;
+            app_note_input((uint8_t)note, -1);
         }
         return;
     }
@@ -465,20 +540,34 @@ static void app_follow_current_pattern(int32_t pattern_before, const snd_pattern
     app.editor.pattern_dirty = 1;
 }
 
+// Return (play or stop) and the WAV command try to open the sound device when none is open, so that one plugged in
+// since is taken up. Without the lock: the device's thread may wait for it while the open waits for that thread.
+static void app_retry_device() {
+    if (audio_device || app.help_open) return;
+    const bool wav = app.btn_wav.press_frames == 1 || (app_held(KEY_CTRL) && os_last_key == 'W');
+    if (app_pressed(KEY_RETURN) || wav) audio_open();
+}
+
 void app_update() {
     // The blocks the audio thread has recorded since the last step go to "song.wav" first, without the lock: the
     // disk never holds up the sound.
     wav_drain(&audio_engine);
+    app_retry_device();
+    // Without a device, the clock moves the song on (and feeds a capture) by the time since the last step.
+    audio_keep_time();
     app_lock();
     app_report_start_file();
+    app_report_no_device();
     app_report_wav_failure();
     // While a file command waits for its dialog, the dialog has the keyboard.
     if (app_dialog_waiting()) {
         os_last_key = 0;
+        app_early.valid = 0;
         app_unlock();
         return;
     }
     if (app_help_keys()) {
+        app_early.valid = 0;
         app_unlock();
         return;
     }
@@ -519,5 +608,6 @@ void app_update() {
     app_undo_commit();
     app_follow_current_pattern(pattern_before, block_before);
     app_show_title();
+    app_early.valid = 0;
     app_unlock();
 }

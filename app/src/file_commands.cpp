@@ -61,6 +61,20 @@ static void app_set_song_name(const char* path) {
     app.title_stale = 1;
 }
 
+// Making a song (its eight samples) touches only the engine's sample-making state, the noise seed and the count of
+// live samples, which rendering never reads: it runs without the lock, so the sound never waits for it. Freeing the
+// old song stops it in the player, which needs the lock.
+static snd_song app_make_song_unlocked(const char* path) {
+    const int32_t depth = app_release_lock();
+    snd_song song;
+    if (path)
+        song = load_module(&audio_engine, path);
+    else
+        snd_create_song(&audio_engine, &song, 1);
+    app_reacquire_lock(depth);
+    return song;
+}
+
 // ---- File commands on their way
 //
 // A command that may need the musician goes through stages: the save question (NEW, LOAD and closing, when the
@@ -87,8 +101,11 @@ static int32_t app_stage_after_question(int32_t command) {
 
 // Writes the song as the save dialog's answer asks. A module written is the song's file from now on; a header
 // export leaves the song's file and its changes as they were, since LOAD cannot read it back.
+// The file is written and synced without the lock: the song has been stopped, so the audio thread only reads the
+// samples of a preview, and only this thread changes the song.
 static int app_write_song(const char* path, int type) {
     int32_t ok;
+    const int32_t depth = app_release_lock();
     if (type == OS_FILE_HEADER) {
         // The array is named after the file, as a C identifier; it may be one byte longer than the path.
         char name[APP_PATH_CHARS + 1];
@@ -96,10 +113,11 @@ static int app_write_song(const char* path, int type) {
         ok = export_c_header(path, name, &app.song);
     } else {
         ok = save_module(path, &app.song);
-        if (ok) {
-            app_undo_mark_saved();
-            app_set_song_name(path);
-        }
+    }
+    app_reacquire_lock(depth);
+    if (ok && type != OS_FILE_HEADER) {
+        app_undo_mark_saved();
+        app_set_song_name(path);
     }
     if (!ok) app_show_message("Can not save");
     return ok ? 1 : 0;
@@ -107,13 +125,15 @@ static int app_write_song(const char* path, int type) {
 
 static void app_finish_command(app_file_job& job) {
     switch (job.command) {
-    case APP_JOB_NEW:
+    case APP_JOB_NEW: {
+        snd_song fresh = app_make_song_unlocked(nullptr);
         snd_free_song(&audio_engine, &app.song);
-        snd_create_song(&audio_engine, &app.song, 1);
+        app.song = fresh;
         app_song_replaced();
         app.song_name[0] = 0;
         app.title_stale = 1;
         break;
+    }
     case APP_JOB_LOAD_FILE:
         snd_stop_song(&audio_engine, &app.song);
         if (!app_load_file(job.path)) app_show_message("Can not load");
@@ -269,7 +289,7 @@ void app_file_new() { app_start_command(APP_JOB_NEW, APP_STAGE_QUESTION); }
 // The file is read before the song is touched: a file that does not give a usable song leaves the song as
 // it was.
 int app_load_file(const char* path) {
-    snd_song loaded = load_module(&audio_engine, path);
+    snd_song loaded = app_make_song_unlocked(path);
     if (!snd_song_usable(&loaded)) {
         snd_free_song(&audio_engine, &loaded);
         return 0;

@@ -1,5 +1,6 @@
-// The tracker's entry point on Linux: reads the command line, installs the termination signal handlers, then the
-// frame loop runs the whole program on this thread until the window closes or a termination signal arrives.
+// The tracker's entry point on Linux: reads the command line, installs the termination signal handlers and the last
+// acts for a broken display connection, then the frame loop runs the whole program on this thread until the window
+// closes or a termination signal arrives.
 #include "app.h"
 #include "os_platform.h"
 #include "platform_sdl.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     }
     if (command.warning[0]) fprintf(stderr, "quavlo: %s\n", command.warning);
     os_install_signal_handlers();
+    os_display_lost = app_display_lost;
     os_window_scale = command.scale;
     app_start_file = command.file;
     app_midi_api = command.midi;

@@ -150,6 +150,7 @@ static void web_frame() {
     }
     if (!app_dialog_waiting() && web_take_fragment(&fragment)) web_open_fragment(fragment);
 
+    app_sound_typed_note();
     app_poll_midi();
     app_frame(false);
     web_hand_over_files();

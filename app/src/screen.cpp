@@ -1,7 +1,8 @@
 // The tracker's screen: layer 1 holds the background, title, status lines, buttons and order list around a
 // transparent window; layer 0 holds the pattern grid seen through it. Each layer is redrawn only when
-// something on it changed. Also detects clicks on the buttons. Main thread, with audio_lock held while it
-// reads the song and the voices.
+// something on it changed. Also detects clicks on the buttons. Main thread. What the audio thread moves (the played
+// position, the channels' patterns, the mutes) is copied with audio_lock held for that moment; the drawing itself
+// runs without the lock, since only the main thread changes the song's tables and cells.
 #include "app.h"
 
 #include "os_platform.h"
@@ -10,12 +11,13 @@
 #include <cstdio>
 #include <cstring>
 
-// What the pattern view last showed of the player's state; while a song plays, the view is redrawn only when this
-// changes (or the editor marks it), not at every step.
+// What the pattern view shows of the player's state, copied under audio_lock; while a song plays, the view is
+// redrawn only when this changes (or the editor marks it), not at every step.
 struct app_play_view {
     int32_t row;                      // the played row, -1 while nothing plays
     snd_pattern* shown[SND_CHANNELS]; // the pattern each channel column shows
     uint8_t muted[SND_CHANNELS];      // 1 for a muted channel
+    uint8_t stopped;                  // the song is stopped: the cursor is drawn
 };
 
 int32_t status_pattern = -1;    // the song's current pattern as of the last interface drawing
@@ -70,21 +72,21 @@ void app_draw_button(ui_button* b) {
 }
 
 void app_draw_interface() {
-    app_lock();
     app_editor& ed = app.editor;
     const snd_song& s = app.song;
     // The player moves both while the song plays: the status lines and the order strip follow the entry being
     // played, also from one entry to the next that holds the same pattern.
-    if (s.pattern != status_pattern || s.order_pos != status_order_pos) {
+    app_lock();
+    const int32_t pattern = s.pattern;
+    const int32_t order_pos = s.order_pos;
+    app_unlock();
+    if (pattern != status_pattern || order_pos != status_order_pos) {
         ed.status_dirty = 1;
-        status_pattern = s.pattern;
-        status_order_pos = s.order_pos;
+        status_pattern = pattern;
+        status_order_pos = order_pos;
     }
     if (os_mouse_down) ed.status_dirty = 1;
-    if (!ed.status_dirty) {
-        app_unlock();
-        return;
-    }
+    if (!ed.status_dirty) return;
 
     app_select_layer(1);
     g_fill_rect(0, 0, G_WIDTH, G_HEIGHT, APP_BACKGROUND);
@@ -96,9 +98,9 @@ void app_draw_interface() {
     char text[152];
     snprintf(text, sizeof text,
              "SAMPLE:%d/%d (F1/F2) OCTAVE:%d (F3/F4) CHANNELS:F5-F8 PATTERN:%d/%d (CTRL-F1/F2-F3 NEW-F4 DEL)",
-             ed.cur_sample, s.sample_count - 1, ed.cur_octave, s.pattern, s.pattern_count - 1);
+             ed.cur_sample, s.sample_count - 1, ed.cur_octave, pattern, s.pattern_count - 1);
     g_draw_text(text, &small, APP_GRID_X, APP_GRID_Y - 1 - 2 * small.cell_height);
-    snprintf(text, sizeof text, "SONG PTR: %d/%d (CTRL-A ADD)(CTRL-ARROWS)(CTRL-D DEL)", s.order_pos, s.order_len - 1);
+    snprintf(text, sizeof text, "SONG PTR: %d/%d (CTRL-A ADD)(CTRL-ARROWS)(CTRL-D DEL)", order_pos, s.order_len - 1);
     g_draw_text(text, &small, APP_GRID_X, APP_GRID_Y - 1 - small.cell_height);
     ed.status_dirty = 0;
 
@@ -114,12 +116,11 @@ void app_draw_interface() {
     for (int32_t i = 0; s.order && i < s.order_len && APP_GRID_X + offset < G_WIDTH; i++) {
         const int32_t len = snprintf(text, sizeof text, "%02d ", s.order[i]);
         const int32_t width = len * small.advance;
-        if (i == s.order_pos) g_fill_rect(APP_GRID_X + offset, 477, width, strip_h, APP_ORDER_CURRENT);
+        if (i == order_pos) g_fill_rect(APP_GRID_X + offset, 477, width, strip_h, APP_ORDER_CURRENT);
         g_draw_text(text, &small, APP_GRID_X + 2 + offset, 478);
         offset += width;
     }
     ed.present_flag = 1;
-    app_unlock();
 }
 
 // The pattern a channel column shows: its pinned pattern while one is set and still exists, else the
@@ -133,46 +134,15 @@ static snd_pattern* app_channel_view(int32_t c) {
     return app_current_pattern();
 }
 
-void app_draw_pattern_view() {
-    app_lock();
-    app_editor& ed = app.editor;
-    app_play_view now = {};
-    now.row = -1;
-    if (audio_engine.snd_players[0]) {
-        const int32_t row = audio_engine.snd_players[0]->row;
-        now.row = row < 0 ? 0 : row >= SND_ROWS ? SND_ROWS - 1 : row;
-        ed.cursor_row = now.row;
-    }
-    for (int32_t c = 0; c < SND_CHANNELS; c++) {
-        now.shown[c] = app_channel_view(c);
-        now.muted[c] = audio_engine.snd_slot >= 0 && audio_engine.snd_slot <= 1 &&
-                       audio_engine.snd_voices[audio_engine.snd_slot][c].enabled == 0;
-    }
-    const bool same = now.row == app_shown.row && memcmp(now.shown, app_shown.shown, sizeof now.shown) == 0 &&
-                      memcmp(now.muted, app_shown.muted, sizeof now.muted) == 0;
-    if (!ed.pattern_dirty && same) {
-        app_unlock();
-        return;
-    }
-    app_shown = now;
-
-    app_select_layer(0);
-    g_fill_rect(APP_GRID_X, APP_GRID_Y, APP_GRID_W, APP_GRID_H, APP_GRID);
-    for (int32_t c = 0; c < SND_CHANNELS; c++) app_draw_channel(now.shown[c], c);
-    ed.pattern_dirty = 0;
-    ed.present_flag = 1;
-    app_unlock();
-}
-
-void app_draw_channel(snd_pattern* pattern, int32_t c) {
+// One channel column of the grid, as the view shows it.
+static void app_draw_channel(snd_pattern* pattern, int32_t c, const app_play_view& view) {
     OS_ASSERT(pattern != nullptr);
     OS_ASSERT(c >= 0);
     if (!pattern || c < 0 || c >= SND_CHANNELS) return;
     const app_editor& ed = app.editor;
     const g_font& large = app.font_large;
-    const bool playing = audio_engine.snd_players[0] != nullptr;
-    const bool muted = audio_engine.snd_slot >= 0 && audio_engine.snd_slot <= 1 &&
-                       audio_engine.snd_voices[audio_engine.snd_slot][c].enabled == 0;
+    const bool playing = view.row >= 0;
+    const bool muted = view.muted[c] != 0;
 
     int32_t y = APP_CURSOR_Y - APP_ROW_H * ed.cursor_row;
     if (y > APP_GRID_Y) y = APP_GRID_Y;
@@ -193,11 +163,40 @@ void app_draw_channel(snd_pattern* pattern, int32_t c) {
             const int32_t k = 5 * c + j;
             const bool selected =
                 ed.sel_col >= 0 && ed.sel_col <= k && ed.sel_row <= i && ed.cursor_col / 5 >= c && ed.cursor_row >= i;
-            const int32_t cursor = i == ed.cursor_row && k == ed.cursor_col && app.song.state == 0;
+            const int32_t cursor = i == ed.cursor_row && k == ed.cursor_col && view.stopped;
             x += app_draw_field(j, *snd_cell_field(pattern, c, j, i), flags, x, y, cursor,
                                 selected ? APP_SELECTED : colour);
         }
     }
+}
+
+void app_draw_pattern_view() {
+    app_editor& ed = app.editor;
+    app_play_view now = {};
+    now.row = -1;
+    app_lock();
+    if (audio_engine.snd_players[0]) {
+        const int32_t row = audio_engine.snd_players[0]->row;
+        now.row = row < 0 ? 0 : row >= SND_ROWS ? SND_ROWS - 1 : row;
+    }
+    for (int32_t c = 0; c < SND_CHANNELS; c++) {
+        now.shown[c] = app_channel_view(c);
+        now.muted[c] = audio_engine.snd_slot >= 0 && audio_engine.snd_slot <= 1 &&
+                       audio_engine.snd_voices[audio_engine.snd_slot][c].enabled == 0;
+    }
+    now.stopped = app.song.state == 0;
+    app_unlock();
+    if (now.row >= 0) ed.cursor_row = now.row;
+    const bool same = now.row == app_shown.row && memcmp(now.shown, app_shown.shown, sizeof now.shown) == 0 &&
+                      memcmp(now.muted, app_shown.muted, sizeof now.muted) == 0;
+    if (!ed.pattern_dirty && same) return;
+    app_shown = now;
+
+    app_select_layer(0);
+    g_fill_rect(APP_GRID_X, APP_GRID_Y, APP_GRID_W, APP_GRID_H, APP_GRID);
+    for (int32_t c = 0; c < SND_CHANNELS; c++) app_draw_channel(now.shown[c], c, now);
+    ed.pattern_dirty = 0;
+    ed.present_flag = 1;
 }
 
 int32_t app_draw_field(int32_t j, uint8_t value, uint8_t flags, int32_t x, int32_t y, int32_t cursor, uint32_t colour) {

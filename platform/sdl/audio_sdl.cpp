@@ -1,15 +1,18 @@
 // SDL2 wave-output device: implements the device layer (audio_device.h) on SDL's default playback device as a
 // device that takes its samples as it plays. SDL's callback runs on SDL's own audio thread once a period and fills
-// its buffer through audio_pull, which mixes the samples at that moment: a note typed now is heard in the next
-// period (23 ms), where four queued blocks made it wait 200 ms. No block is ever queued, so the audio thread
-// only waits for its quit message.
+// its buffer through audio_pull, which mixes the samples at that moment: a note played now is heard in the next
+// period. The period is short (AUDIO_SDL_PERIOD frames, 11.6 ms) unless the device asks for another, and logged. No
+// block is ever queued, so the audio thread only waits for its quit message.
 #include "audio_device.h"
 #include "audio_queue.h"
 #include "os_tools.h"
 
 #include <SDL.h>
 
-#include <cstdio>
+// Frames per period asked of SDL, 11.6 ms: a note played now waits at most this long for its period. Half of it
+// would wake the device's thread twice as often for a few milliseconds less. SDL's driver may give another length
+// when the device needs one; "AUDIO PERIOD" in the log says which.
+constexpr int32_t AUDIO_SDL_PERIOD = 256;
 
 struct audio_dev {
     SDL_AudioDeviceID id; // the open SDL device
@@ -17,8 +20,8 @@ struct audio_dev {
 
 static audio_dev sdl_audio; // the one device; id 0 while closed
 
-// SDL's callback, with SDL's device lock held: the period's samples, mixed now. audio_pull never waits long for
-// audio_lock, so a main thread holding it while it waits for the device lock cannot deadlock with this.
+// SDL's callback, with SDL's device lock held: the period's samples, mixed now. The main thread never waits for the
+// device lock while it holds audio_lock, so audio_pull may wait for it.
 static void sdl_audio_callback(void*, Uint8* stream, int len) {
     audio_pull((int16_t*)stream, len / (int)sizeof(int16_t));
 }
@@ -32,7 +35,7 @@ audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     OS_ASSERT(format != nullptr && done != nullptr && format->bits == 16);
     if (!format || !done || format->bits != 16 || sdl_audio.id != 0) return nullptr;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        fprintf(stderr, "QuavloII: no audio (%s)\n", SDL_GetError());
+        os_log("no audio (%s)\n", SDL_GetError());
         return nullptr;
     }
     SDL_AudioSpec want;
@@ -40,20 +43,20 @@ audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     want.freq = (int)format->rate;
     want.format = AUDIO_S16SYS;
     want.channels = (Uint8)format->channels;
-    // 512 frames (23 ms) per callback: the most a typed note waits for once its step has run, and long enough not
-    // to wake SDL often.
-    want.samples = 512;
+    want.samples = AUDIO_SDL_PERIOD;
     want.callback = sdl_audio_callback;
     want.userdata = &sdl_audio;
     SDL_AudioSpec have;
-    // No changes allowed: SDL converts to whatever the hardware wants, and the callback always sees this format.
-    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    // Rate, format and channels stay as asked (SDL converts to whatever the hardware wants); the period may change
+    // to what the device takes, so that SDL adds no buffer of its own to make up the difference.
+    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (id == 0) {
-        fprintf(stderr, "QuavloII: no audio device (%s)\n", SDL_GetError());
+        os_log("no audio device (%s)\n", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return nullptr;
     }
     sdl_audio.id = id;
+    os_log("AUDIO PERIOD %d FRAMES (%s)\n", (int)have.samples, SDL_GetCurrentAudioDriver());
     SDL_PauseAudioDevice(id, 0);
     return &sdl_audio;
 }

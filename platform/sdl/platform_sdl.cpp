@@ -7,6 +7,7 @@
 
 #include "dialogs_sdl.h"
 #include "graph.h"
+#include "os_midi.h"
 #include "os_platform.h"
 #include "os_tools.h"
 
@@ -37,6 +38,7 @@ static uint8_t sdl_pressed_vk[SDL_NUM_SCANCODES];     // per scancode, the virtu
 static SDL_Event sdl_waited_event;                    // the event os_wait_event took, kept for os_poll_event
 static int32_t sdl_has_waited_event;                  // 1 while sdl_waited_event is still to be handled
 static uint32_t sdl_last_read;                        // SDL_GetTicks() when events were last read from the display
+static uint32_t sdl_wake_type;                        // the event type that wakes the loop for a MIDI note, 0: none
 
 constexpr int32_t VK_F10 = VK_F1 + 9;
 constexpr uint32_t SDL_READ_EVERY_MS = 25; // a step: events are read at least this often while no wait reads them
@@ -441,6 +443,14 @@ static int32_t sdl_choose_scale() {
     return os_fit_scale(usable.w, usable.h);
 }
 
+// A MIDI note-on was queued (on MIDI's thread): an event of its own ends the loop's wait, so the note is taken now.
+static void sdl_wake_loop() {
+    SDL_Event event;
+    SDL_zero(event);
+    event.type = sdl_wake_type;
+    SDL_PushEvent(&event);
+}
+
 int32_t os_init_window(g_display_info* display) {
     os_log("PLATFORM SDL2\n");
     OS_ASSERT(display != nullptr);
@@ -459,6 +469,9 @@ int32_t os_init_window(g_display_info* display) {
     // The environment variable of the same name still wins, and then asks for the renderer path.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) sdl_fail("the video system could not start");
+    os_watch_display();
+    sdl_wake_type = SDL_RegisterEvents(1);
+    if (sdl_wake_type != (uint32_t)-1) os_midi_wake.store(sdl_wake_loop, std::memory_order_release);
     sdl_scale = sdl_choose_scale();
     // Not resizable, so the window manager offers no maximise and the client area keeps the frame's proportions.
     // High density allowed: where the display has more pixels than window units, the renderer fills them all.
@@ -509,6 +522,7 @@ void os_destroy_dib() {
 }
 
 void os_release_window() {
+    os_midi_wake.store(nullptr, std::memory_order_release);
     os_destroy_dib();
     sdl_display = nullptr;
     if (sdl_window) SDL_DestroyWindow(sdl_window);

@@ -53,3 +53,9 @@ void os_keep_window_painted();
 void os_install_signal_handlers();
 // The termination signal received so far, 0 for none; the first call that sees one logs it. Main thread.
 int os_signal_received();
+
+// The display connection breaking (display_lost_sdl.cpp). os_init_window has Xlib report a broken connection to the
+// backend, which logs it, runs os_display_lost (the program's last acts, set by the entry point; they must not use
+// the display) and ends the process with exit status 1.
+extern void (*os_display_lost)();
+void os_watch_display();

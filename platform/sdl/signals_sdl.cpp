@@ -25,6 +25,9 @@ void os_install_signal_handlers() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    // A write to a connection that has gone (the display server's) fails instead of ending the process unannounced;
+    // the broken display is then reported and handled (display_lost_sdl.cpp).
+    signal(SIGPIPE, SIG_IGN);
 }
 
 int os_signal_received() {

@@ -5,6 +5,7 @@
 #include "platform_win32.h"
 
 #include "graph.h"
+#include "os_midi.h"
 #include "os_tools.h"
 
 #include <cstdio>
@@ -22,6 +23,7 @@ static int32_t win_dib_height;      // the frame bitmap's height in pixels
 static g_display_info* win_display; // display record given to os_init_window
 static int32_t win_close_asked;     // 1 from a WM_CLOSE until os_poll_event has passed the request on
 static int32_t win_scale = 1;       // window pixels per frame pixel, chosen at creation and on a DPI change
+static DWORD win_main_thread;       // the thread whose loop takes the window's messages; set before os_midi_wake
 
 static const char WIN_CLASS[] = "zindraClass";
 static const char WIN_TITLE[] = "QuavloII";
@@ -114,6 +116,10 @@ static void win_fit_client(int32_t x, int32_t y, UINT flags) {
     }
 }
 
+// A MIDI note-on was queued (in winmm's callback, where posting a message is allowed): an empty thread message ends
+// the loop's wait for the next message or step, so the note is taken now.
+static void win_wake_loop() { PostThreadMessageA(win_main_thread, WM_NULL, 0, 0); }
+
 int32_t os_init_window(g_display_info* display) {
     os_log("PLATFORM WIN32\n");
     win_display = display;
@@ -159,6 +165,8 @@ int32_t os_init_window(g_display_info* display) {
     if (!win_pixels) win_fail("the window has no frame bitmap");
     os_log("WINDOW %dx%d SCALE %d\n", client_w, client_h, win_scale);
     ShowWindow(win_window, SW_SHOW);
+    win_main_thread = GetCurrentThreadId();
+    os_midi_wake.store(win_wake_loop, std::memory_order_release);
     return 1;
 }
 
@@ -203,6 +211,7 @@ void os_destroy_dib() {
 
 // The window itself stays: it was destroyed by its close, or goes with the process.
 void os_release_window() {
+    os_midi_wake.store(nullptr, std::memory_order_release);
     if (win_window && win_dc) ReleaseDC(win_window, win_dc);
     win_dc = nullptr;
     win_window = nullptr;

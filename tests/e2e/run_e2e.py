@@ -329,8 +329,9 @@ def tracker_and_cli_main(doc, prefix, session):
                    lambda display, workdir: session(quavlo, cli, display, workdir))
 
 
-def in_xvfb(prefix, tools, body, screen="1280x800x24"):
-    """Runs body(display, workdir) with a fresh Xvfb and a scratch folder; returns the process exit status."""
+def in_xvfb(prefix, tools, body, screen="1280x800x24", pass_server=False):
+    """Runs body(display, workdir) with a fresh Xvfb and a scratch folder; returns the process exit status. With
+    pass_server, body(display, workdir, xvfb) also gets the Xvfb process, which it may end itself."""
     missing = [t for t in tools if not shutil.which(t)]
     if not shutil.which("xwd") and not shutil.which("import"):
         missing.append("xwd")
@@ -342,7 +343,10 @@ def in_xvfb(prefix, tools, body, screen="1280x800x24"):
     log("Xvfb on " + display)
     workdir = tempfile.mkdtemp(prefix=prefix)
     try:
-        body(display, workdir)
+        if pass_server:
+            body(display, workdir, xvfb)
+        else:
+            body(display, workdir)
     except Failure as e:
         log("FAILED: " + str(e))
         log_path = os.path.join(workdir, "program.log")

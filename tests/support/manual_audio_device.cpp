@@ -17,6 +17,7 @@ struct audio_dev {
 };
 
 bool manual_audio_fail_open;   // the next open fails
+bool manual_audio_absent;      // every open fails
 bool manual_audio_auto_return; // blocks go back as soon as they are queued
 bool manual_audio_record;      // copies of queued blocks are kept
 bool manual_audio_pull;        // the device takes its samples as it plays (manual_audio_take), as SDL's does
@@ -30,6 +31,7 @@ static int64_t manual_total;                   // headers queued since open
 static int64_t manual_total_samples;           // samples queued since open
 static int32_t manual_reset_count;             // audio_dev_reset calls
 static int32_t manual_close_count;             // audio_dev_close calls
+static int32_t manual_open_count;              // audio_dev_open calls
 static int32_t manual_in_use_max;              // most headers in use when a block was queued
 static int64_t manual_sounding;                // queued blocks (or taken periods) with a sample other than 0
 static std::vector<int16_t> manual_samples;    // recorded samples
@@ -37,6 +39,7 @@ static std::vector<int16_t> manual_samples;    // recorded samples
 void manual_audio_reset_state() {
     std::lock_guard<std::mutex> hold(manual_mutex);
     manual_audio_fail_open = false;
+    manual_audio_absent = false;
     manual_audio_auto_return = false;
     manual_audio_record = false;
     manual_audio_pull = false;
@@ -46,6 +49,7 @@ void manual_audio_reset_state() {
     manual_total_samples = 0;
     manual_reset_count = 0;
     manual_close_count = 0;
+    manual_open_count = 0;
     manual_in_use_max = 0;
     manual_sounding = 0;
     manual_samples.clear();
@@ -58,6 +62,8 @@ int32_t audio_dev_prime_blocks() { return manual_audio_pull ? 0 : AUDIO_PRIME_BL
 audio_dev* audio_dev_open(const audio_format* format, audio_done_fn done) {
     std::lock_guard<std::mutex> hold(manual_mutex);
     OS_ASSERT(!manual_open);
+    manual_open_count++;
+    if (manual_audio_absent) return nullptr;
     if (manual_audio_fail_open) {
         manual_audio_fail_open = false;
         return nullptr;
@@ -112,6 +118,11 @@ void audio_dev_close(audio_dev* device) {
     OS_ASSERT(manual_queue.empty());
     manual_close_count++;
     manual_open = false;
+}
+
+int32_t manual_audio_opens() {
+    std::lock_guard<std::mutex> hold(manual_mutex);
+    return manual_open_count;
 }
 
 bool manual_audio_is_open() {

@@ -6,6 +6,8 @@
 #include <vector>
 
 extern bool manual_audio_fail_open;   // the next audio_dev_open fails (the "no device" state)
+extern bool manual_audio_absent;      // no device at all: every audio_dev_open fails while set (clear it to plug
+                                      // one in)
 extern bool manual_audio_auto_return; // hand every block back as soon as it is queued
 extern bool manual_audio_record;      // keep a copy of the samples of every queued block
 extern bool manual_audio_pull;        // take samples as they play, as SDL's device does: nothing primed or queued, the
@@ -20,6 +22,7 @@ int64_t manual_audio_total_queued();  // blocks queued since the device was open
 int64_t manual_audio_total_samples(); // samples queued or taken since the device was opened
 int32_t manual_audio_resets();       // audio_dev_reset calls since the state was reset
 int32_t manual_audio_closes();       // audio_dev_close calls since the state was reset
+int32_t manual_audio_opens();        // audio_dev_open calls since the state was reset, failed ones included
 int64_t manual_audio_sounding();     // queued blocks (or taken periods) that held any sample other than 0
 int32_t manual_audio_max_in_use();   // most headers marked in use at the moment a block was queued
 // Header index (into audio_headers) of each waiting block, oldest first.
