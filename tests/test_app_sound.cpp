@@ -3,8 +3,8 @@
 // sources (MIDI) take, and a tracker without a sound device that says so once, keeps the song's time from the clock,
 // records it, and takes up a device plugged in later.
 #include "app_fixture.h"
+#include "wav_samples.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -149,18 +149,6 @@ protected:
     void before_start() override { manual_audio_absent = true; }
 };
 
-std::vector<int16_t> wav_samples(const char* path) {
-    std::vector<int16_t> samples;
-    FILE* f = fopen(path, "rb");
-    if (!f) return samples;
-    int16_t buffer[4096];
-    fseek(f, 44, SEEK_SET);
-    for (size_t n; (n = fread(buffer, sizeof(int16_t), 4096, f)) > 0;)
-        samples.insert(samples.end(), buffer, buffer + n);
-    fclose(f);
-    return samples;
-}
-
 // C-4 on the 50% square every fourth row of channel 0: sound without a gap for 6.4 s.
 void write_notes(snd_pattern* p) {
     for (int32_t row = 0; row < SND_ROWS; row += 4) {
@@ -207,7 +195,7 @@ TEST_F(NoDeviceTest, SaysSoOnceThenTheClockPlaysAndRecordsTheSongUntilADeviceIsP
     size_t first = 0;
     while (first < expected.size() && expected[first] == 0) first++;
     first -= first % SND_BLOCK;
-    const std::vector<int16_t> recorded = wav_samples("song.wav");
+    const std::vector<int16_t> recorded = test_wav_samples("song.wav");
     ASSERT_GE(recorded.size(), (size_t)(36 * SND_BLOCK));
     ASSERT_LE(recorded.size(), expected.size() - first);
     for (size_t i = 0; i < recorded.size(); i++) ASSERT_EQ(recorded[i], expected[first + i]) << "sample " << i;

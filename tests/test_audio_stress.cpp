@@ -8,6 +8,7 @@
 #include "manual_audio_device.h"
 #include "os_tools.h"
 #include "sound.h"
+#include "wav_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -234,18 +235,6 @@ size_t stalling_write(const void* data, size_t size, size_t count, FILE* file) {
     return fwrite(data, size, count, file);
 }
 
-std::vector<int16_t> wav_samples_of(const std::string& path) {
-    std::vector<int16_t> samples;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return samples;
-    int16_t buffer[4096];
-    fseek(f, 44, SEEK_SET);
-    for (size_t n; (n = fread(buffer, sizeof(int16_t), 4096, f)) > 0;)
-        samples.insert(samples.end(), buffer, buffer + n);
-    fclose(f);
-    return samples;
-}
-
 // The device takes period after period while the writer hangs in a write: no period waits for it or goes silent.
 // Below the queue's length the finished "song.wav" holds every block that sounded; beyond it the capture ends as on
 // a full disk, with the blocks queued before the overflow in a finished file, and "Can not save" to come.
@@ -334,7 +323,7 @@ TEST(CaptureWriter, AStalledWriteNeverHoldsUpTheDeviceAndLosesNothingUpToTheQueu
             if (std::any_of(block, block + SND_BLOCK, [](int16_t v) { return v != 0; }))
                 sounded.insert(sounded.end(), block, block + SND_BLOCK);
         }
-        const std::vector<int16_t> file = wav_samples_of(path);
+        const std::vector<int16_t> file = test_wav_samples(path);
         EXPECT_EQ(failed, c.overflows);
         if (c.overflows) {
             ASSERT_EQ(file.size(), (size_t)WAV_QUEUE_BLOCKS * SND_BLOCK);
