@@ -188,12 +188,19 @@ def scenario(api, quavlo, cli, source, display, env_extra, workdir):
 def start_jack(name):
     """A JACK server with the dummy driver under a private name; returns the process once clients can reach it."""
     env = dict(os.environ, JACK_DEFAULT_SERVER=name, JACK_NO_START_SERVER="1", JACK_NO_AUDIO_RESERVATION="1")
+    said = tempfile.TemporaryFile(mode="w+")  # what jackd prints, read back should it end at once
     server = subprocess.Popen(["jackd", "--no-realtime", "-d", "dummy", "-r", "44100", "-p", "256"], env=env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+                              stdout=subprocess.DEVNULL, stderr=said, start_new_session=True)
     deadline = time.time() + 15
     while time.time() < deadline:
         if server.poll() is not None:
-            raise Failure("jackd ended at once (status %d)" % server.returncode)
+            # jackd's own words say why, e.g. "Too many servers already active": servers killed without their own
+            # shut-down leave their entries in /dev/shm/jack-shm-registry, which only a reboot or removing it
+            # (while no jackd runs) clears.
+            said.seek(0)
+            lines = [l for l in said.read().splitlines() if l.strip() and not l.startswith(("jackdmp", "Copyright"))]
+            raise Failure("jackd ended at once (status %d): %s" % (server.returncode,
+                                                                   lines[0] if lines else "no message"))
         if subprocess.run(["jack_lsp"], env=env, capture_output=True, timeout=10).returncode == 0:
             return server
         time.sleep(0.2)
