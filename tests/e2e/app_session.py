@@ -167,6 +167,18 @@ def start(quavlo, display, workdir):
     return env, program, log_path
 
 
+def record_unsaved(env, program, workdir):
+    """With the tracker just started: waits for its picture, types a note (an unsaved change) and starts a WAV
+    capture with Ctrl+W; returns the recording's path once it holds ten blocks."""
+    s = Session(env, run_e2e.find_window(env, program))
+    wait_for(lambda: run_e2e.distinct_colours(s.shot()) >= 4, 10, "the window's picture stayed blank")
+    s.hold("q")
+    s.hold("Control_L", "w")
+    wav = os.path.join(workdir, "song.wav")
+    wait_for(lambda: os.path.exists(wav) and os.path.getsize(wav) > 44 + 10 * 2204, 10, "nothing was recorded")
+    return wav
+
+
 def session(quavlo, cli, display, workdir):
     started = time.time()
     env, program, log_path = start(quavlo, display, workdir)

@@ -17,21 +17,15 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run_e2e  # noqa: E402  (Xvfb, window search, screenshots)
-from app_session import Session, check_wav, start  # noqa: E402  (the tracker, key presses, the WAV check)
-from run_e2e import Failure, log, wait_for  # noqa: E402
+from app_session import check_wav, record_unsaved, start  # noqa: E402  (the tracker, key presses, the WAV check)
+from run_e2e import Failure, log  # noqa: E402
 
 
 def one_signal(quavlo, display, workdir, number):
     name = signal.Signals(number).name
     env, program, log_path = start(quavlo, display, workdir)
     try:
-        wid = run_e2e.find_window(env, program)
-        s = Session(env, wid)
-        wait_for(lambda: run_e2e.distinct_colours(s.shot()) >= 4, 10, "the window's picture stayed blank")
-        s.hold("q")
-        s.hold("Control_L", "w")
-        wav = os.path.join(workdir, "song.wav")
-        wait_for(lambda: os.path.exists(wav) and os.path.getsize(wav) > 44 + 10 * 2204, 10, "nothing was recorded")
+        wav = record_unsaved(env, program, workdir)
         program.send_signal(number)
         try:
             status = program.wait(timeout=15)
